@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs every Debian package Bramble needs to build, test and run. Safe to re-run.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-svg-dev libqt6svg6
+  qt6-image-formats-plugins qt6-qpa-plugins
+  qcoro-qt6-dev
+  libgumbo-dev nlohmann-json3-dev libsodium-dev libarchive-dev
+  libcpp-httplib-dev libbenchmark-dev
+  xvfb xauth fonts-noto-cjk
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
