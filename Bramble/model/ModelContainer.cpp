@@ -1,0 +1,170 @@
+#include "ModelContainer.h"
+
+#include "ModelContext.h"
+
+#include <QAtomicInt>
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QVersionNumber>
+
+#include <cstdio>
+
+namespace {
+
+QAtomicInt connectionCounter;
+
+const char *const schemaStatements[] = {
+    "CREATE TABLE metadata (key TEXT PRIMARY KEY, value TEXT NOT NULL)",
+    "CREATE TABLE groups (id INTEGER PRIMARY KEY, name TEXT NOT NULL, createdAt INTEGER NOT NULL, "
+    "sortOrder INTEGER NOT NULL DEFAULT 0)",
+    "CREATE TABLE items (id INTEGER PRIMARY KEY, urlString TEXT NOT NULL, title TEXT, summary TEXT, "
+    "sortOrder INTEGER NOT NULL DEFAULT 0, createdAt INTEGER NOT NULL, "
+    "groupId INTEGER REFERENCES groups(id) ON DELETE CASCADE)",
+    "CREATE INDEX items_by_group ON items (groupId)",
+    // Icons live apart so that reading the list at start-up never touches their bytes.
+    "CREATE TABLE icons (itemId INTEGER PRIMARY KEY REFERENCES items(id) ON DELETE CASCADE, data BLOB NOT NULL)",
+};
+
+// Checks the file without writing to it. Returns true when the schema must still be created.
+bool inspect(QSqlDatabase &db, bool *fresh, QString *error)
+{
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'"))) {
+        *error = QStringLiteral("The file is not a Bramble store (%1)").arg(query.lastError().databaseText());
+        return false;
+    }
+    QStringList tables;
+    while (query.next())
+        tables << query.value(0).toString();
+    if (tables.isEmpty()) {
+        *fresh = true;
+        return true;
+    }
+    *fresh = false;
+    if (!tables.contains(QStringLiteral("metadata")) || !tables.contains(QStringLiteral("groups"))
+        || !tables.contains(QStringLiteral("items")) || !tables.contains(QStringLiteral("icons"))) {
+        *error = QStringLiteral("The file is an SQLite database but not a Bramble store");
+        return false;
+    }
+    if (!query.exec(QStringLiteral("SELECT value FROM metadata WHERE key = 'schemaVersion'")) || !query.next()) {
+        *error = QStringLiteral("The store records no schema version");
+        return false;
+    }
+    const QString stored = query.value(0).toString();
+    const QVersionNumber storedVersion = QVersionNumber::fromString(stored);
+    const QVersionNumber ours = QVersionNumber::fromString(QLatin1String(ModelContainer::schemaVersion));
+    if (storedVersion.isNull()) {
+        *error = QStringLiteral("The store records an unreadable schema version \"%1\"").arg(stored);
+        return false;
+    }
+    if (storedVersion > ours) {
+        *error = QStringLiteral("The store was written by a newer version of Bramble (schema %1; this version reads %2)")
+                     .arg(stored, QLatin1String(ModelContainer::schemaVersion));
+        return false;
+    }
+    return true;
+}
+
+bool exec(QSqlDatabase &db, const QString &sql, QString *error)
+{
+    QSqlQuery query(db);
+    if (query.exec(sql))
+        return true;
+    *error = query.lastError().text();
+    return false;
+}
+
+} // namespace
+
+QString ModelContainer::defaultStorePath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Bramble/Bramble.sqlite");
+}
+
+std::unique_ptr<ModelContainer> ModelContainer::open(const QString &path, QString *error)
+{
+    QString message;
+    const QString connectionName = QStringLiteral("bramble-store-%1").arg(connectionCounter.fetchAndAddRelaxed(1));
+    bool ok = false;
+    {
+        if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
+            message = QStringLiteral("Cannot create the folder of %1").arg(path);
+        } else if (QFileInfo(path).isDir()) {
+            message = QStringLiteral("%1 is a folder, not a store file").arg(path);
+        } else {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
+            db.setDatabaseName(path);
+            bool fresh = false;
+            if (!db.open()) {
+                message = db.lastError().text();
+            } else if (inspect(db, &fresh, &message)) {
+                // Only now is the file known to be ours, so only now may anything be written.
+                ok = exec(db, QStringLiteral("PRAGMA foreign_keys = ON"), &message)
+                    && exec(db, QStringLiteral("PRAGMA journal_mode = WAL"), &message)
+                    && exec(db, QStringLiteral("PRAGMA synchronous = NORMAL"), &message);
+                if (ok && fresh) {
+                    ok = db.transaction();
+                    for (const char *statement : schemaStatements)
+                        ok = ok && exec(db, QLatin1String(statement), &message);
+                    QSqlQuery query(db);
+                    ok = ok && query.prepare(QStringLiteral("INSERT INTO metadata (key, value) VALUES ('schemaVersion', ?)"));
+                    query.bindValue(0, QLatin1String(schemaVersion));
+                    ok = ok && query.exec();
+                    if (ok && !db.commit()) {
+                        message = db.lastError().text();
+                        ok = false;
+                    }
+                    if (!ok) {
+                        if (message.isEmpty())
+                            message = query.lastError().text();
+                        db.rollback();
+                    }
+                }
+            }
+            if (!ok)
+                db.close();
+        }
+    }
+    if (!ok) {
+        QSqlDatabase::removeDatabase(connectionName);
+        if (error)
+            *error = message;
+        return nullptr;
+    }
+
+    std::unique_ptr<ModelContainer> container(new ModelContainer(path, connectionName));
+    if (!container->m_context->load(&message)) {
+        container.reset();
+        if (error)
+            *error = message;
+        return nullptr;
+    }
+    return container;
+}
+
+ModelContainer::ModelContainer(const QString &path, const QString &connectionName)
+    : m_path(path)
+    , m_connectionName(connectionName)
+    , m_context(new ModelContext(connectionName, this))
+{
+}
+
+ModelContainer::~ModelContainer()
+{
+    if (m_context->hasChanges()) {
+        QString error;
+        if (!m_context->save(&error))
+            std::fprintf(stderr, "Could not save changes: %s\n", qPrintable(error));
+    }
+    delete m_context;
+    m_context = nullptr;
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(m_connectionName);
+}

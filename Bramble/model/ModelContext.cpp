@@ -1,0 +1,399 @@
+#include "ModelContext.h"
+
+#include "BookmarkGroup.h"
+#include "BookmarkItem.h"
+
+#include <QCoreApplication>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTimeZone>
+#include <QVariant>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+QVariant nullableText(const std::optional<QString> &text)
+{
+    // A null QVariant of string type binds SQL NULL; an empty QString binds ''.
+    return text ? QVariant(*text) : QVariant(QMetaType::fromType<QString>());
+}
+
+std::optional<QString> readNullableText(const QVariant &value)
+{
+    if (value.isNull())
+        return std::nullopt;
+    return value.toString();
+}
+
+qint64 toStored(const QDateTime &date)
+{
+    return date.isValid() ? date.toMSecsSinceEpoch() : 0;
+}
+
+QDateTime fromStored(qint64 msecs)
+{
+    return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
+}
+
+QString describe(const QSqlQuery &query)
+{
+    return query.lastError().text();
+}
+
+template<typename T>
+QList<T *> sortedById(const QHash<qint64, T *> &objects)
+{
+    QList<T *> list = objects.values();
+    std::sort(list.begin(), list.end(), [](T *a, T *b) { return a->id() < b->id(); });
+    return list;
+}
+
+} // namespace
+
+ModelContext::ModelContext(const QString &connectionName, QObject *parent)
+    : QObject(parent)
+    , m_connectionName(connectionName)
+{
+    if (auto *app = QCoreApplication::instance()) {
+        // Nothing the user did before quitting may be lost.
+        connect(app, &QCoreApplication::aboutToQuit, this, [this] {
+            if (hasChanges())
+                save();
+        });
+    }
+}
+
+ModelContext::~ModelContext() = default;
+
+QList<BookmarkGroup *> ModelContext::groups() const
+{
+    return sortedById(m_groups);
+}
+
+QList<BookmarkItem *> ModelContext::items() const
+{
+    return sortedById(m_items);
+}
+
+void ModelContext::insert(BookmarkGroup *group)
+{
+    if (!group || group->m_deleted || group->m_context == this)
+        return;
+    Q_ASSERT(!group->m_context);
+    group->m_context = this;
+    group->m_id = m_nextGroupId++;
+    group->setParent(this);
+    m_groups.insert(group->m_id, group);
+    m_insertedGroups.insert(group->m_id);
+    Q_EMIT groupInserted(group);
+    const QList<BookmarkItem *> links = group->m_bookmarks;
+    for (BookmarkItem *item : links)
+        insert(item);
+    scheduleSave();
+}
+
+void ModelContext::insert(BookmarkItem *item)
+{
+    if (!item || item->m_deleted || item->m_context == this)
+        return;
+    Q_ASSERT(!item->m_context);
+    if (item->m_group && !item->m_group->m_context) {
+        // Inserting the group inserts its links, this one included.
+        insert(item->m_group.data());
+        return;
+    }
+    item->m_context = this;
+    item->m_id = m_nextItemId++;
+    item->m_iconLoaded = true;
+    item->setParent(this);
+    m_items.insert(item->m_id, item);
+    m_insertedItems.insert(item->m_id);
+    Q_EMIT itemInserted(item);
+    scheduleSave();
+}
+
+void ModelContext::remove(BookmarkItem *item)
+{
+    if (!item || item->m_context != this || item->m_deleted)
+        return;
+    Q_EMIT itemAboutToBeRemoved(item);
+    const qint64 id = item->m_id;
+    item->m_deleted = true;
+    if (item->m_group)
+        item->m_group->detachItem(item);
+    m_items.remove(id);
+    m_updatedItems.remove(id);
+    if (!m_insertedItems.remove(id))
+        m_deletedItems.insert(id);
+    Q_EMIT itemRemoved(id);
+    item->deleteLater();
+    scheduleSave();
+}
+
+void ModelContext::remove(BookmarkGroup *group)
+{
+    if (!group || group->m_context != this || group->m_deleted)
+        return;
+    Q_EMIT groupAboutToBeRemoved(group);
+    // Links go with their group.
+    const QList<BookmarkItem *> links = group->m_bookmarks;
+    for (BookmarkItem *item : links)
+        remove(item);
+    const qint64 id = group->m_id;
+    group->m_deleted = true;
+    m_groups.remove(id);
+    m_updatedGroups.remove(id);
+    if (!m_insertedGroups.remove(id))
+        m_deletedGroups.insert(id);
+    Q_EMIT groupRemoved(id);
+    group->deleteLater();
+    scheduleSave();
+}
+
+bool ModelContext::hasChanges() const
+{
+    return !m_insertedGroups.isEmpty() || !m_updatedGroups.isEmpty() || !m_deletedGroups.isEmpty()
+        || !m_insertedItems.isEmpty() || !m_updatedItems.isEmpty() || !m_deletedItems.isEmpty();
+}
+
+void ModelContext::setAutosaveEnabled(bool enabled)
+{
+    m_autosave = enabled;
+    if (enabled && hasChanges())
+        scheduleSave();
+}
+
+void ModelContext::groupChanged(BookmarkGroup *group)
+{
+    if (!m_insertedGroups.contains(group->m_id))
+        m_updatedGroups.insert(group->m_id);
+    scheduleSave();
+}
+
+void ModelContext::itemChanged(BookmarkItem *item, int field)
+{
+    if (!m_insertedItems.contains(item->m_id))
+        m_updatedItems[item->m_id] |= field;
+    scheduleSave();
+}
+
+void ModelContext::scheduleSave()
+{
+    if (!m_autosave || m_saveScheduled)
+        return;
+    m_saveScheduled = true;
+    // Coalesces every change of this turn of the event loop into one transaction.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!m_saveScheduled)
+                return;
+            QString error;
+            if (!save(&error))
+                std::fprintf(stderr, "Could not save changes: %s\n", qPrintable(error));
+        },
+        Qt::QueuedConnection);
+}
+
+bool ModelContext::save(QString *error)
+{
+    m_saveScheduled = false;
+    if (!hasChanges())
+        return true;
+
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    const auto fail = [&](const QString &message) {
+        db.rollback();
+        if (error)
+            *error = message;
+        Q_EMIT saveFailed(message);
+        return false;
+    };
+    if (!db.isOpen())
+        return fail(QStringLiteral("The store is not open"));
+    if (!db.transaction())
+        return fail(db.lastError().text());
+
+    QSqlQuery query(db);
+    const auto run = [&](const QString &sql, const QVariantList &values) {
+        if (!query.prepare(sql))
+            return false;
+        for (qsizetype i = 0; i < values.size(); ++i)
+            query.bindValue(int(i), values[i]);
+        return query.exec();
+    };
+
+    // Children before parents when deleting, parents before children when inserting.
+    if (!m_deletedItems.isEmpty()) {
+        if (!query.prepare(QStringLiteral("DELETE FROM items WHERE id = ?")))
+            return fail(describe(query));
+        for (qint64 id : std::as_const(m_deletedItems)) {
+            query.bindValue(0, id);
+            if (!query.exec())
+                return fail(describe(query));
+        }
+    }
+    if (!m_deletedGroups.isEmpty()) {
+        if (!query.prepare(QStringLiteral("DELETE FROM groups WHERE id = ?")))
+            return fail(describe(query));
+        for (qint64 id : std::as_const(m_deletedGroups)) {
+            query.bindValue(0, id);
+            if (!query.exec())
+                return fail(describe(query));
+        }
+    }
+    for (qint64 id : std::as_const(m_insertedGroups)) {
+        const BookmarkGroup *g = m_groups.value(id);
+        if (!g)
+            continue;
+        if (!run(QStringLiteral("INSERT INTO groups (id, name, createdAt, sortOrder) VALUES (?, ?, ?, ?)"),
+                 {id, g->m_name, toStored(g->m_createdAt), g->m_sortOrder}))
+            return fail(describe(query));
+    }
+    if (!m_updatedGroups.isEmpty()) {
+        if (!query.prepare(QStringLiteral("UPDATE groups SET name = ?, createdAt = ?, sortOrder = ? WHERE id = ?")))
+            return fail(describe(query));
+        for (qint64 id : std::as_const(m_updatedGroups)) {
+            const BookmarkGroup *g = m_groups.value(id);
+            if (!g)
+                continue;
+            query.bindValue(0, g->m_name);
+            query.bindValue(1, toStored(g->m_createdAt));
+            query.bindValue(2, g->m_sortOrder);
+            query.bindValue(3, id);
+            if (!query.exec())
+                return fail(describe(query));
+        }
+    }
+
+    const auto groupIdOf = [](const BookmarkItem *item) {
+        return item->m_group ? QVariant(item->m_group->m_id) : QVariant(QMetaType::fromType<qint64>());
+    };
+    const auto writeIcon = [&](const BookmarkItem *item) {
+        if (item->m_iconData)
+            return run(QStringLiteral("INSERT OR REPLACE INTO icons (itemId, data) VALUES (?, ?)"),
+                       {item->m_id, *item->m_iconData});
+        return run(QStringLiteral("DELETE FROM icons WHERE itemId = ?"), {item->m_id});
+    };
+
+    for (qint64 id : std::as_const(m_insertedItems)) {
+        const BookmarkItem *item = m_items.value(id);
+        if (!item)
+            continue;
+        if (!run(QStringLiteral("INSERT INTO items (id, urlString, title, summary, sortOrder, createdAt, groupId) "
+                                "VALUES (?, ?, ?, ?, ?, ?, ?)"),
+                 {id, item->m_urlString, nullableText(item->m_title), nullableText(item->m_summary),
+                  item->m_sortOrder, toStored(item->m_createdAt), groupIdOf(item)}))
+            return fail(describe(query));
+        if (item->m_iconData && !writeIcon(item))
+            return fail(describe(query));
+    }
+
+    constexpr int rowFields = BookmarkItem::UrlField | BookmarkItem::TitleField | BookmarkItem::SummaryField
+        | BookmarkItem::SortField | BookmarkItem::CreatedField | BookmarkItem::GroupField;
+    // Renumbering touches only positions; a narrow statement keeps a large reorder cheap.
+    QSqlQuery sortQuery(db);
+    bool sortPrepared = false;
+    for (auto it = m_updatedItems.cbegin(); it != m_updatedItems.cend(); ++it) {
+        const BookmarkItem *item = m_items.value(it.key());
+        if (!item)
+            continue;
+        const int fields = it.value();
+        if (fields == BookmarkItem::SortField) {
+            if (!sortPrepared && !sortQuery.prepare(QStringLiteral("UPDATE items SET sortOrder = ? WHERE id = ?")))
+                return fail(describe(sortQuery));
+            sortPrepared = true;
+            sortQuery.bindValue(0, item->m_sortOrder);
+            sortQuery.bindValue(1, item->m_id);
+            if (!sortQuery.exec())
+                return fail(describe(sortQuery));
+            continue;
+        }
+        if (fields & rowFields) {
+            if (!run(QStringLiteral("UPDATE items SET urlString = ?, title = ?, summary = ?, sortOrder = ?, "
+                                    "createdAt = ?, groupId = ? WHERE id = ?"),
+                     {item->m_urlString, nullableText(item->m_title), nullableText(item->m_summary),
+                      item->m_sortOrder, toStored(item->m_createdAt), groupIdOf(item), item->m_id}))
+                return fail(describe(query));
+        }
+        if ((fields & BookmarkItem::IconField) && !writeIcon(item))
+            return fail(describe(query));
+    }
+
+    if (!db.commit())
+        return fail(db.lastError().text());
+
+    m_insertedGroups.clear();
+    m_updatedGroups.clear();
+    m_deletedGroups.clear();
+    m_insertedItems.clear();
+    m_updatedItems.clear();
+    m_deletedItems.clear();
+    Q_EMIT saved();
+    return true;
+}
+
+std::optional<QByteArray> ModelContext::loadIcon(qint64 itemId) const
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    if (!db.isOpen())
+        return std::nullopt;
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("SELECT data FROM icons WHERE itemId = ?"));
+    query.bindValue(0, itemId);
+    if (!query.exec() || !query.next())
+        return std::nullopt;
+    return query.value(0).toByteArray();
+}
+
+bool ModelContext::load(QString *error)
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT id, name, createdAt, sortOrder FROM groups ORDER BY id"))) {
+        if (error)
+            *error = describe(query);
+        return false;
+    }
+    while (query.next()) {
+        auto *group = new BookmarkGroup(query.value(1).toString());
+        group->m_id = query.value(0).toLongLong();
+        group->m_createdAt = fromStored(query.value(2).toLongLong());
+        group->m_sortOrder = query.value(3).toLongLong();
+        group->m_context = this;
+        group->setParent(this);
+        m_groups.insert(group->m_id, group);
+        m_nextGroupId = std::max(m_nextGroupId, group->m_id + 1);
+    }
+
+    // Icons stay on disk until a row asks for them.
+    if (!query.exec(QStringLiteral(
+            "SELECT id, urlString, title, summary, sortOrder, createdAt, groupId FROM items ORDER BY id"))) {
+        if (error)
+            *error = describe(query);
+        return false;
+    }
+    while (query.next()) {
+        auto *item = new BookmarkItem(query.value(1).toString(), nullptr);
+        item->m_id = query.value(0).toLongLong();
+        item->m_title = readNullableText(query.value(2));
+        item->m_summary = readNullableText(query.value(3));
+        item->m_sortOrder = query.value(4).toLongLong();
+        item->m_createdAt = fromStored(query.value(5).toLongLong());
+        item->m_iconLoaded = false;
+        item->m_context = this;
+        item->setParent(this);
+        if (!query.value(6).isNull()) {
+            if (BookmarkGroup *group = m_groups.value(query.value(6).toLongLong())) {
+                item->m_group = group;
+                group->m_bookmarks.append(item);
+            }
+        }
+        m_items.insert(item->m_id, item);
+        m_nextItemId = std::max(m_nextItemId, item->m_id + 1);
+    }
+    return true;
+}
