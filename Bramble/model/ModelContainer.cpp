@@ -98,6 +98,8 @@ std::unique_ptr<ModelContainer> ModelContainer::open(const QString &path, QStrin
         } else {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
             db.setDatabaseName(path);
+            // Waiting on a lock happens on the main thread, so keep it short.
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=1000"));
             bool fresh = false;
             if (!db.open()) {
                 message = db.lastError().text();

@@ -2,6 +2,8 @@
 
 #include <httplib.h>
 
+#include <chrono>
+
 TestHttpServer::TestHttpServer()
     : m_server(std::make_unique<httplib::Server>())
 {
@@ -23,7 +25,8 @@ bool TestHttpServer::start()
     if (m_port <= 0)
         return false;
     m_thread = std::thread([this] { m_server->listen_after_bind(); });
-    m_server->wait_until_ready();
+    while (!m_server->is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
 }
 

@@ -1,0 +1,340 @@
+#include "model/BookmarkGroup.h"
+#include "model/BookmarkItem.h"
+#include "model/GroupListModel.h"
+#include "model/ModelContainer.h"
+#include "model/ModelContext.h"
+#include "support/TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class StoreTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    int m_counter = 0;
+
+    QString freshPath() { return m_dir.filePath(QStringLiteral("store-%1.sqlite").arg(++m_counter)); }
+
+    static std::unique_ptr<ModelContainer> openOrFail(const QString &path)
+    {
+        QString error;
+        auto container = ModelContainer::open(path, &error);
+        if (!container)
+            qWarning() << "open failed:" << error;
+        return container;
+    }
+
+    static QByteArray fileDigest(const QString &path)
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+    }
+
+    static void runEventLoopTurn()
+    {
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+private Q_SLOTS:
+    void constructorsSetDefaults()
+    {
+        const qint64 before = QDateTime::currentSecsSinceEpoch();
+        BookmarkGroup group(QStringLiteral("Reading"));
+        QVERIFY(group.bookmarks().isEmpty());
+        QVERIFY(group.sortOrder() >= before && group.sortOrder() <= before + 1);
+        QVERIFY(group.sortOrder() > 1'700'000'000);
+        QCOMPARE(group.id(), 0);
+
+        auto *item = new BookmarkItem(QStringLiteral("example.com"), &group);
+        QVERIFY(!item->title() && !item->summary() && !item->iconData());
+        QCOMPARE(item->group(), &group);
+        QCOMPARE(group.bookmarks(), QList<BookmarkItem *>{item});
+        QVERIFY(item->sortOrder() >= before);
+        QVERIFY(qAbs(item->createdAt().toSecsSinceEpoch() - item->sortOrder()) <= 1);
+    }
+
+    void identityAndRelationships()
+    {
+        auto container = openOrFail(freshPath());
+        QVERIFY(container);
+        ModelContext *context = container->mainContext();
+
+        auto *a = new BookmarkGroup(QStringLiteral("Same"));
+        auto *b = new BookmarkGroup(QStringLiteral("Same"));
+        a->setSortOrder(3);
+        b->setSortOrder(3);
+        context->insert(a);
+        context->insert(b);
+        QVERIFY(a->id() != b->id());
+        QCOMPARE(context->group(a->id()), a);
+
+        // Relating a link to a stored group stores the link too.
+        auto *link = new BookmarkItem(QStringLiteral("https://one.example"), a);
+        QCOMPARE(link->context(), context);
+        QCOMPARE(context->item(link->id()), link);
+
+        link->setGroup(b);
+        QVERIFY(a->bookmarks().isEmpty());
+        QCOMPARE(b->bookmarks(), QList<BookmarkItem *>{link});
+        b->addBookmark(link);
+        QCOMPARE(b->bookmarks().size(), 1);
+        QVERIFY(context->save());
+
+        // Reopening gives exactly one object per row, with the relationship intact.
+        const QString path = container->path();
+        container.reset();
+        container = openOrFail(path);
+        context = container->mainContext();
+        QCOMPARE(context->groupCount(), 2);
+        QCOMPARE(context->itemCount(), 1);
+        BookmarkItem *reloaded = context->items().first();
+        QCOMPARE(reloaded->group()->name(), QStringLiteral("Same"));
+        QCOMPARE(reloaded->group()->bookmarks(), QList<BookmarkItem *>{reloaded});
+        QCOMPARE(context->item(reloaded->id()), reloaded);
+    }
+
+    void deleteRules()
+    {
+        auto container = openOrFail(freshPath());
+        QVERIFY(container);
+        ModelContext *context = container->mainContext();
+        auto *doomed = new BookmarkGroup(QStringLiteral("Doomed"));
+        auto *kept = new BookmarkGroup(QStringLiteral("Kept"));
+        context->insert(doomed);
+        context->insert(kept);
+        for (int i = 0; i < 3; ++i)
+            new BookmarkItem(QStringLiteral("https://doomed.example/%1").arg(i), doomed);
+        auto *stay1 = new BookmarkItem(QStringLiteral("https://kept.example/1"), kept);
+        auto *gone = new BookmarkItem(QStringLiteral("https://kept.example/2"), kept);
+        auto *stay2 = new BookmarkItem(QStringLiteral("https://kept.example/3"), kept);
+        QVERIFY(context->save());
+
+        const QList<BookmarkItem *> doomedLinks = doomed->bookmarks();
+        QPointer<BookmarkItem> watched = doomedLinks.first();
+        QSignalSpy itemRemoved(context, &ModelContext::itemRemoved);
+        context->remove(doomed);
+        QCOMPARE(itemRemoved.count(), 3);
+        QVERIFY(watched && watched->isDeleted()); // still safe to look at in this turn
+        context->remove(gone);
+        QCOMPARE(kept->bookmarks(), (QList<BookmarkItem *>{stay1, stay2}));
+        runEventLoopTurn();
+        QVERIFY(!watched); // a holder across an await sees it gone
+        QVERIFY(!context->hasChanges()); // the automatic save ran
+
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("inspect"));
+        db.setDatabaseName(container->path());
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        QVERIFY(query.exec(QStringLiteral("SELECT COUNT(*) FROM items")));
+        QVERIFY(query.next());
+        QCOMPARE(query.value(0).toInt(), 2);
+        QVERIFY(query.exec(QStringLiteral("SELECT name FROM groups")));
+        QVERIFY(query.next());
+        QCOMPARE(query.value(0).toString(), QStringLiteral("Kept"));
+        QVERIFY(!query.next());
+        query = QSqlQuery();
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("inspect"));
+    }
+
+    void everythingSurvivesReopening()
+    {
+        const QString path = freshPath();
+        const QByteArray icon = QByteArray("\x89PNG\r\n\x1a\n", 8) + QByteArray(4096, 'x');
+        QDateTime created;
+        {
+            auto container = openOrFail(path);
+            QVERIFY(container);
+            ModelContext *context = container->mainContext();
+            auto *group = new BookmarkGroup(QStringLiteral("分组 ✓"));
+            group->setSortOrder(-7);
+            context->insert(group);
+            auto *empty = new BookmarkItem(QStringLiteral("https://empty.example"), group);
+            empty->setTitle(QString(""));
+            empty->setSummary(QString(""));
+            empty->setSortOrder(42);
+            auto *absent = new BookmarkItem(QStringLiteral("https://absent.example"), group);
+            absent->setSortOrder(43);
+            auto *full = new BookmarkItem(QStringLiteral("https://full.example"), group);
+            full->setTitle(QStringLiteral("标题"));
+            full->setSummary(QStringLiteral("A line"));
+            full->setIconData(icon);
+            full->setSortOrder(44);
+            created = full->createdAt();
+            // No explicit save: closing flushes what automatic saving had not written yet.
+        }
+        auto container = openOrFail(path);
+        QVERIFY(container);
+        ModelContext *context = container->mainContext();
+        QCOMPARE(context->groupCount(), 1);
+        BookmarkGroup *group = context->groups().first();
+        QCOMPARE(group->name(), QStringLiteral("分组 ✓"));
+        QCOMPARE(group->sortOrder(), -7);
+        QMap<qint64, BookmarkItem *> bySort;
+        for (BookmarkItem *item : group->bookmarks())
+            bySort.insert(item->sortOrder(), item);
+        QCOMPARE(bySort.size(), 3);
+        QVERIFY(bySort[42]->title().has_value());
+        QCOMPARE(*bySort[42]->title(), QString());
+        QVERIFY(bySort[42]->summary().has_value());
+        QVERIFY(!bySort[43]->title().has_value());
+        QVERIFY(!bySort[43]->summary().has_value());
+        QVERIFY(!bySort[43]->iconData().has_value());
+        QCOMPARE(*bySort[44]->title(), QStringLiteral("标题"));
+        QCOMPARE(bySort[44]->iconData(), std::optional<QByteArray>(icon));
+        QCOMPARE(bySort[44]->createdAt(), created);
+
+        // Taking the icon away again is stored too.
+        bySort[44]->setIconData(std::nullopt);
+        QVERIFY(context->save());
+        container.reset();
+        container = openOrFail(path);
+        for (BookmarkItem *item : container->mainContext()->items())
+            QVERIFY(!item->iconData());
+    }
+
+    void automaticSaveCoalescesAndWritesOnlyChanges()
+    {
+        auto container = openOrFail(freshPath());
+        QVERIFY(container);
+        ModelContext *context = container->mainContext();
+        auto *group = new BookmarkGroup(QStringLiteral("A"));
+        context->insert(group);
+        QSignalSpy saved(context, &ModelContext::saved);
+        group->setName(QStringLiteral("B"));
+        group->setSortOrder(9);
+        new BookmarkItem(QStringLiteral("https://x.example"), group);
+        QVERIFY(context->hasChanges());
+        QCOMPARE(saved.count(), 0);
+        runEventLoopTurn();
+        QCOMPARE(saved.count(), 1);
+        QVERIFY(!context->hasChanges());
+
+        // Writing the same value is not a change.
+        group->setName(QStringLiteral("B"));
+        QVERIFY(!context->hasChanges());
+    }
+
+    void failedSaveKeepsChangesPending()
+    {
+        const QString path = freshPath();
+        auto container = openOrFail(path);
+        QVERIFY(container);
+        ModelContext *context = container->mainContext();
+        context->setAutosaveEnabled(false);
+        auto *group = new BookmarkGroup(QStringLiteral("Locked out"));
+        context->insert(group);
+
+        // Another connection holds the write lock, so our transaction cannot commit.
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker"));
+        other.setDatabaseName(path);
+        other.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
+        QVERIFY(other.open());
+        QVERIFY(QSqlQuery(other).exec(QStringLiteral("BEGIN IMMEDIATE")));
+        QString error;
+        QVERIFY(!context->save(&error));
+        QVERIFY(!error.isEmpty());
+        QVERIFY(context->hasChanges());
+        QVERIFY(QSqlQuery(other).exec(QStringLiteral("ROLLBACK")));
+        other.close();
+        other = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("locker"));
+
+        QVERIFY(context->save(&error));
+        container.reset();
+        container = openOrFail(path);
+        QCOMPARE(container->mainContext()->groupCount(), 1);
+    }
+
+    void refusesForeignFilesWithoutTouchingThem_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("newerSchema");
+        QTest::addColumn<QString>("messagePart");
+        QTest::newRow("text") << QByteArray("not a database at all, just some text\n") << false
+                              << QStringLiteral("not a Bramble store");
+        QTest::newRow("random") << QByteArray(8192, '\x5a') << false << QStringLiteral("not a Bramble store");
+        QTest::newRow("newer") << QByteArray() << true << QStringLiteral("newer version");
+    }
+
+    void refusesForeignFilesWithoutTouchingThem()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, newerSchema);
+        QFETCH(QString, messagePart);
+        const QString path = freshPath();
+        if (newerSchema) {
+            {
+                auto container = openOrFail(path);
+                QVERIFY(container);
+            }
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bump"));
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QVERIFY(QSqlQuery(db).exec(QStringLiteral("UPDATE metadata SET value = '2.0.0' WHERE key = 'schemaVersion'")));
+            QVERIFY(QSqlQuery(db).exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")));
+            db.close();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(QStringLiteral("bump"));
+        } else {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+        }
+        const QByteArray before = fileDigest(path);
+        QString error;
+        auto container = ModelContainer::open(path, &error);
+        QVERIFY(!container);
+        QVERIFY2(error.contains(messagePart), qPrintable(error));
+        QCOMPARE(fileDigest(path), before);
+    }
+
+    void liveGroupQueryFollowsTheStore()
+    {
+        auto container = openOrFail(freshPath());
+        QVERIFY(container);
+        ModelContext *context = container->mainContext();
+        GroupListModel model(context);
+        auto make = [&](const char *name, qint64 order) {
+            auto *g = new BookmarkGroup(QString::fromUtf8(name));
+            g->setSortOrder(order);
+            context->insert(g);
+            return g;
+        };
+        BookmarkGroup *b = make("b", 5);
+        BookmarkGroup *a = make("a", 1);
+        BookmarkGroup *tie = make("tie", 5); // equal positions keep the store's order
+        QCOMPARE(model.groups(), (QList<BookmarkGroup *>{a, b, tie}));
+
+        QPersistentModelIndex persistent = model.index(0);
+        a->setSortOrder(10);
+        QCOMPARE(model.groups(), (QList<BookmarkGroup *>{b, tie, a}));
+        QCOMPARE(persistent.row(), 2);
+
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        b->setName(QStringLiteral("renamed"));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(model.data(model.index(0), Qt::DisplayRole).toString(), QStringLiteral("renamed"));
+
+        context->remove(tie);
+        QCOMPARE(model.rowCount(), 2);
+        QCOMPARE(model.rowOf(a), 1);
+    }
+};
+
+BRAMBLE_TEST_CORE_MAIN(StoreTest)
+#include "tst_store.moc"
