@@ -53,10 +53,12 @@ Q_SIGNALS:
     // Any stored field of this item changed.
     void changed();
 
+public:
+    enum Field { UrlField = 1, TitleField = 2, SummaryField = 4, IconField = 8, SortField = 16, CreatedField = 32, GroupField = 64 };
+
 private:
     friend class BookmarkGroup;
     friend class ModelContext;
-    enum Field { UrlField = 1, TitleField = 2, SummaryField = 4, IconField = 8, SortField = 16, CreatedField = 32, GroupField = 64 };
     void markDirty(Field field);
 
     qint64 m_id = 0;

@@ -170,6 +170,7 @@ void ModelContext::groupChanged(BookmarkGroup *group)
     if (!m_insertedGroups.contains(group->m_id))
         m_updatedGroups.insert(group->m_id);
     scheduleSave();
+    Q_EMIT groupFieldsChanged(group);
 }
 
 void ModelContext::itemChanged(BookmarkItem *item, int field)
@@ -177,6 +178,7 @@ void ModelContext::itemChanged(BookmarkItem *item, int field)
     if (!m_insertedItems.contains(item->m_id))
         m_updatedItems[item->m_id] |= field;
     scheduleSave();
+    Q_EMIT itemFieldsChanged(item, field);
 }
 
 void ModelContext::scheduleSave()

@@ -59,6 +59,9 @@ Q_SIGNALS:
     void itemInserted(BookmarkItem *item);
     void itemAboutToBeRemoved(BookmarkItem *item);
     void itemRemoved(qint64 id);
+    // A stored field of an object changed; fields is a mask of BookmarkItem::Field values.
+    void groupFieldsChanged(BookmarkGroup *group);
+    void itemFieldsChanged(BookmarkItem *item, int fields);
     void saved();
     void saveFailed(const QString &error);
 

@@ -1,5 +1,6 @@
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
+#include "model/BookmarkListModel.h"
 #include "model/GroupListModel.h"
 #include "model/ModelContainer.h"
 #include "model/ModelContext.h"
@@ -333,6 +334,52 @@ private Q_SLOTS:
         context->remove(tie);
         QCOMPARE(model.rowCount(), 2);
         QCOMPARE(model.rowOf(a), 1);
+    }
+
+    void liveLinkQueryFollowsItsGroup()
+    {
+        auto container = openOrFail(freshPath());
+        QVERIFY(container);
+        ModelContext *context = container->mainContext();
+        auto *group = new BookmarkGroup(QStringLiteral("g"));
+        auto *other = new BookmarkGroup(QStringLiteral("other"));
+        context->insert(group);
+        context->insert(other);
+        QList<BookmarkItem *> links;
+        for (qint64 order : {2, 0, 2, 1}) {
+            links << new BookmarkItem(QStringLiteral("https://l%1.example").arg(links.size()), group);
+            links.last()->setSortOrder(order);
+        }
+        BookmarkListModel model(group);
+        // Equal positions keep the store's order.
+        QCOMPARE(model.items(), (QList<BookmarkItem *>{links[1], links[3], links[0], links[2]}));
+        QCOMPARE(BookmarkListModel::ordered(group), model.items());
+
+        // Renumbering many links re-sorts once, on the next turn.
+        QSignalSpy layouts(&model, &QAbstractItemModel::layoutChanged);
+        for (int i = 0; i < links.size(); ++i)
+            links[i]->setSortOrder(10 - i);
+        QCOMPARE(layouts.count(), 0);
+        QCoreApplication::processEvents();
+        QCOMPARE(layouts.count(), 1);
+        QCOMPARE(model.items(), (QList<BookmarkItem *>{links[3], links[2], links[1], links[0]}));
+
+        auto *added = new BookmarkItem(QStringLiteral("https://new.example"), group);
+        added->setSortOrder(100);
+        QCoreApplication::processEvents();
+        QCOMPARE(model.items().last(), added);
+        QCOMPARE(model.rowOf(added), 4);
+
+        links[0]->setGroup(other); // moved away
+        context->remove(links[1]);
+        QCOMPARE(model.rowCount(), 3);
+        QCOMPARE(model.rowOf(links[0]), -1);
+
+        links[2]->setTitle(QStringLiteral("T"));
+        QCOMPARE(model.data(model.index(model.rowOf(links[2])), BookmarkListModel::TitleRole).toString(),
+                 QStringLiteral("T"));
+        context->remove(group);
+        QCOMPARE(model.rowCount(), 0);
     }
 };
 
