@@ -1,0 +1,100 @@
+#include "Cairn/SignalCache.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QUrl>
+
+namespace Cairn {
+
+SignalCache::SignalCache(std::optional<LogHandler> logHandler, const QString &filePath)
+    : m_logHandler(std::move(logHandler))
+    , m_filePath(filePath)
+{
+}
+
+QString SignalCache::defaultFilePath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/telemetrysignalcache");
+}
+
+void SignalCache::log(LogLevel level, const QString &message) const
+{
+    if (m_logHandler)
+        m_logHandler->log(level, message);
+}
+
+void SignalCache::load()
+{
+    QWriteLocker locker(&m_lock);
+    log(LogLevel::info, QStringLiteral("Loading Telemetry cache from: ") + QUrl::fromLocalFile(m_filePath).toString());
+    QFile file(m_filePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray bytes = file.readAll();
+    file.close();
+    QFile::remove(m_filePath);
+    const auto records = decodeCacheFile(bytes);
+    if (records) {
+        for (const auto &record : *records)
+            m_cachedSignals.push_back(record);
+    }
+    log(LogLevel::info, QStringLiteral("Loaded %1 signals").arg(records ? records->size() : 0));
+}
+
+void SignalCache::push(SignalPostBody record)
+{
+    QWriteLocker locker(&m_lock);
+    m_cachedSignals.push_back(std::move(record));
+}
+
+void SignalCache::push(SignalBatch records)
+{
+    QWriteLocker locker(&m_lock);
+    for (auto &record : records)
+        m_cachedSignals.push_back(std::move(record));
+}
+
+SignalBatch SignalCache::pop()
+{
+    QWriteLocker locker(&m_lock);
+    const size_t n = std::min(m_cachedSignals.size(), size_t(maximumNumberOfSignalsToPopAtOnce));
+    SignalBatch batch;
+    batch.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        batch.push_back(std::move(m_cachedSignals.front()));
+        m_cachedSignals.pop_front();
+    }
+    return batch;
+}
+
+int SignalCache::count() const
+{
+    QReadLocker locker(&m_lock);
+    return int(m_cachedSignals.size());
+}
+
+SignalBatch SignalCache::snapshot() const
+{
+    QReadLocker locker(&m_lock);
+    return SignalBatch(m_cachedSignals.begin(), m_cachedSignals.end());
+}
+
+bool SignalCache::saveCache() const
+{
+    QReadLocker locker(&m_lock);
+    const QByteArray bytes = encodeCacheFile(SignalBatch(m_cachedSignals.begin(), m_cachedSignals.end()));
+    QDir().mkpath(QFileInfo(m_filePath).absolutePath());
+    QSaveFile file(m_filePath);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        log(LogLevel::error, QStringLiteral("Error saving Telemetry cache"));
+        return false;
+    }
+    log(LogLevel::info,
+        QStringLiteral("Saved Telemetry cache %1 bytes of %2 signals").arg(bytes.size()).arg(m_cachedSignals.size()));
+    return true;
+}
+
+} // namespace Cairn

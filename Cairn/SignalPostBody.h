@@ -1,0 +1,78 @@
+#pragma once
+
+#include "Cairn/TelemetryManagerConfiguration.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <nlohmann/json.hpp>
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace Cairn {
+
+// The payload of one record: UTF-8 key/value pairs sorted by key, so that saving and loading
+// large caches stays cheap. Built once off the main thread.
+class SignalPayload
+{
+public:
+    using Entry = std::pair<std::string, std::string>;
+
+    SignalPayload() = default;
+    static SignalPayload fromParameters(const Parameters &parameters);
+    // Takes entries in any order; a later entry wins over an earlier one with the same key.
+    static SignalPayload fromEntries(std::vector<Entry> entries);
+
+    Parameters toParameters() const;
+    std::optional<QString> value(const QString &key) const;
+    bool contains(const QString &key) const { return value(key).has_value(); }
+    int size() const { return int(m_entries.size()); }
+    const std::vector<Entry> &entries() const { return m_entries; }
+
+    friend bool operator==(const SignalPayload &, const SignalPayload &) = default;
+
+private:
+    std::vector<Entry> m_entries;
+};
+
+// The wire record of Part 6.2.
+struct SignalPostBody
+{
+    QDateTime receivedAt;
+    QString appID;
+    QString clientUser;
+    QString sessionID;
+    QString type;
+    std::optional<double> floatValue;
+    SignalPayload payload;
+    QString isTestMode;
+
+    // A readable rendering for the "Process signal: " log line.
+    QString description() const;
+
+    friend bool operator==(const SignalPostBody &, const SignalPostBody &) = default;
+};
+
+using SignalBatch = std::vector<SignalPostBody>;
+
+// Dates on the wire: "yyyy-MM-dd'T'HH:mm:ssZ" in GMT, e.g. 2025-01-31T13:45:10+0000.
+QString wireDate(const QDateTime &moment);
+// The cache file's dates: seconds since 2001-01-01T00:00:00Z as a double.
+double referenceDateSeconds(const QDateTime &moment);
+QDateTime fromReferenceDateSeconds(double seconds);
+
+// One record as the wire encoder writes it ("floatValue" left out when absent).
+nlohmann::ordered_json toWireJson(const SignalPostBody &record);
+// A request body: a JSON array of wire records.
+QByteArray encodeWireBatch(const SignalBatch &batch);
+
+// The cache file: a JSON array of records with the wire keys, receivedAt as a number.
+QByteArray encodeCacheFile(const SignalBatch &records);
+// std::nullopt when the bytes are not such an array (any malformed record fails the whole).
+std::optional<SignalBatch> decodeCacheFile(const QByteArray &bytes);
+
+} // namespace Cairn

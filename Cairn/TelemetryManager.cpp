@@ -1,0 +1,151 @@
+#include "Cairn/TelemetryManager.h"
+
+#include "Cairn/Cairn.h"
+#include "Cairn/ClientDefaults.h"
+#include "Cairn/Clock.h"
+#include "Cairn/Hashing.h"
+#include "Cairn/SessionManager.h"
+#include "Cairn/SignalManager.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <QTimer>
+
+#include <limits>
+
+namespace Cairn {
+
+TelemetryManager::TelemetryManager(ConfigurationPtr configuration)
+    : m_configuration(std::move(configuration))
+    , m_lastTimeImmediateSyncRequested(std::numeric_limits<qint64>::min() / 2)
+    , m_lastDateAppEnteredBackground(std::numeric_limits<qint64>::min() / 2)
+{
+}
+
+std::shared_ptr<TelemetryManager> TelemetryManager::create(ConfigurationPtr configuration, bool throwaway)
+{
+    std::shared_ptr<TelemetryManager> manager(new TelemetryManager(std::move(configuration)));
+    if (!throwaway)
+        manager->m_clientDefaults = std::make_shared<ClientDefaults>(manager->m_configuration->telemetryAppID());
+    std::weak_ptr<TelemetryManager> weak = manager;
+    SignalManager::StatisticsProvider statistics = [weak]() -> std::optional<SessionManager::Statistics> {
+        const auto self = weak.lock();
+        if (!self || !self->m_clientDefaults)
+            return std::nullopt;
+        return self->sessionManager()->statistics();
+    };
+    manager->m_signalManager = std::make_unique<SignalManager>(
+        manager->m_configuration, manager->m_clientDefaults, statistics, SignalManager::Options { throwaway });
+    if (throwaway)
+        return manager;
+
+    manager->m_configuration->setSessionChangedHandler([weak] {
+        if (const auto self = weak.lock())
+            self->sessionDidChange();
+    });
+    if (auto *app = QCoreApplication::instance()) {
+        const auto delay = manager->m_configuration->sessionStartDelay();
+        const auto start = [weak, delay, app] {
+            QTimer::singleShot(delay, app, [weak] {
+                if (const auto self = weak.lock())
+                    self->renewSession();
+            });
+        };
+        if (QThread::currentThread() == app->thread())
+            start();
+        else
+            QMetaObject::invokeMethod(app, start, Qt::QueuedConnection);
+    }
+    return manager;
+}
+
+TelemetryManager::~TelemetryManager()
+{
+    m_configuration->setSessionChangedHandler({});
+    m_signalManager.reset();
+    QMutexLocker locker(&m_sessionMutex);
+    if (m_sessionManager) {
+        m_sessionManager->waitForPersistence();
+        if (QThread::currentThread() == m_sessionManager->thread())
+            delete m_sessionManager;
+        else
+            m_sessionManager->deleteLater();
+        m_sessionManager = nullptr;
+    }
+}
+
+SessionManager *TelemetryManager::sessionManager()
+{
+    QMutexLocker locker(&m_sessionMutex);
+    if (!m_sessionManager) {
+        m_sessionManager = new SessionManager(m_clientDefaults, [](const QString &name, const Parameters &parameters) {
+            Cairn::recordSignal(name, parameters);
+        });
+        auto *app = QCoreApplication::instance();
+        if (app && m_sessionManager->thread() != app->thread())
+            m_sessionManager->moveToThread(app->thread());
+    }
+    return m_sessionManager;
+}
+
+bool TelemetryManager::hasSessionManager() const
+{
+    QMutexLocker locker(&m_sessionMutex);
+    return m_sessionManager != nullptr;
+}
+
+void TelemetryManager::renewSession()
+{
+    m_configuration->setSessionID(QUuid::createUuid());
+}
+
+void TelemetryManager::sessionDidChange()
+{
+    // Disabled analytics write nothing, session history included.
+    if (m_configuration->sessionStatsEnabled() && !m_configuration->analyticsDisabled() && m_clientDefaults)
+        sessionManager()->beginSession();
+    if (m_configuration->sendNewSessionBeganSignal())
+        Cairn::recordSignal(QStringLiteral("Cairn.Session.started"));
+}
+
+QString TelemetryManager::defaultUserIdentifier()
+{
+    return m_signalManager->defaultUserIdentifier();
+}
+
+QString TelemetryManager::hashedDefaultUserIdentifier()
+{
+    return sha256Hex(defaultUserIdentifier(), m_configuration->salt());
+}
+
+bool TelemetryManager::requestImmediateSync()
+{
+    const qint64 now = Clock::nowMSecs();
+    {
+        QWriteLocker locker(&m_lock);
+        if (now - m_lastTimeImmediateSyncRequested <= immediateSyncIntervalMSecs)
+            return false;
+        m_lastTimeImmediateSyncRequested = now;
+    }
+    m_signalManager->scheduleSend(std::chrono::milliseconds(50));
+    return true;
+}
+
+void TelemetryManager::willEnterForeground()
+{
+    qint64 lastBackground;
+    {
+        QReadLocker locker(&m_lock);
+        lastBackground = m_lastDateAppEnteredBackground;
+    }
+    if (lastBackground + sessionRenewalAfterBackgroundMSecs < Clock::nowMSecs())
+        renewSession();
+}
+
+void TelemetryManager::didEnterBackground()
+{
+    QWriteLocker locker(&m_lock);
+    m_lastDateAppEnteredBackground = Clock::nowMSecs();
+}
+
+} // namespace Cairn

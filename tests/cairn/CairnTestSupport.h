@@ -1,0 +1,137 @@
+#pragma once
+
+#include "support/TestHttpServer.h"
+
+#include <Cairn/Cairn.h>
+#include <Cairn/ClientDefaults.h>
+#include <Cairn/LogHandler.h>
+#include <Cairn/SignalCache.h>
+#include <Cairn/SignalManager.h>
+#include <Cairn/TelemetryManager.h>
+#include <Cairn/TelemetryManagerConfiguration.h>
+
+#include <QMutex>
+#include <QStringList>
+#include <QUuid>
+
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+// Collects every log line the client writes, from any thread.
+class LogCollector
+{
+public:
+    Cairn::LogHandler handler(Cairn::LogLevel level = Cairn::LogLevel::debug)
+    {
+        return Cairn::LogHandler { level, [this](Cairn::LogLevel l, const QString &message) {
+                                      QMutexLocker locker(&m_mutex);
+                                      m_lines.append(Cairn::logLevelName(l) + QStringLiteral(": ") + message);
+                                  } };
+    }
+    QStringList lines() const
+    {
+        QMutexLocker locker(&m_mutex);
+        return m_lines;
+    }
+    int count(const QString &line) const { return int(lines().count(line)); }
+    int countContaining(const QString &part) const
+    {
+        int n = 0;
+        for (const QString &line : lines())
+            n += line.contains(part) ? 1 : 0;
+        return n;
+    }
+    void clear()
+    {
+        QMutexLocker locker(&m_mutex);
+        m_lines.clear();
+    }
+
+private:
+    mutable QMutex m_mutex;
+    QStringList m_lines;
+};
+
+// A telemetry service on 127.0.0.1 that records each POST and answers with queued statuses
+// (200 once the queue is empty).
+class FakeTelemetryService
+{
+public:
+    struct Request
+    {
+        std::string path;
+        std::string body;
+        std::string contentType;
+        nlohmann::json records() const { return nlohmann::json::parse(body); }
+    };
+
+    FakeTelemetryService()
+    {
+        m_server.server().Post(R"(/.*)", [this](const httplib::Request &request, httplib::Response &response) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_requests.push_back(Request { request.path, request.body, request.get_header_value("Content-Type") });
+            int status = 200;
+            if (!m_statuses.empty()) {
+                status = m_statuses.front();
+                m_statuses.pop_front();
+            }
+            response.status = status;
+            response.set_content(status == 200 ? R"({"status":"ok"})" : R"({"error":"no"})", "application/json");
+        });
+    }
+    bool start() { return m_server.start(); }
+    QUrl url() const { return QUrl(m_server.url()); }
+    void queueStatuses(std::initializer_list<int> statuses)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_statuses.insert(m_statuses.end(), statuses);
+    }
+    std::vector<Request> requests() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_requests;
+    }
+    int requestCount() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return int(m_requests.size());
+    }
+    void clear()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_requests.clear();
+        m_statuses.clear();
+    }
+
+private:
+    TestHttpServer m_server;
+    mutable std::mutex m_mutex;
+    std::vector<Request> m_requests;
+    std::deque<int> m_statuses;
+};
+
+// A configuration for tests: a fresh application identifier unless one is given, the
+// session start pushed out of the way, the timer slowed to an hour unless asked otherwise.
+inline Cairn::ConfigurationPtr testConfiguration(const QUrl &baseURL, LogCollector *log = nullptr,
+    const QString &appID = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper())
+{
+    auto config = std::make_shared<Cairn::TelemetryManagerConfiguration>(appID, QString(), baseURL);
+    config->setSendInterval(std::chrono::hours(1));
+    config->setSessionStartDelay(std::chrono::hours(1));
+    if (log)
+        config->setLogHandler(log->handler());
+    else
+        config->setLogHandler(std::nullopt);
+    return config;
+}
+
+inline Cairn::SignalBatch pendingRecords()
+{
+    const auto manager = Cairn::installedManager();
+    return manager ? manager->signalManager().cache()->snapshot() : Cairn::SignalBatch {};
+}
