@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+
+class BookmarkGroup;
+class ModelContext;
+class QAction;
+class QMenu;
+class QSystemTrayIcon;
+
+// The tray menu: every group oldest first with its link count, opening all of a group's links
+// with one choice, plus Settings, the update check and Quit.
+class GroupsMenuBarView : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Opens one stored address; returns whether it was opened.
+    using Opener = std::function<bool(const QString &urlString)>;
+
+    explicit GroupsMenuBarView(ModelContext *context, QObject *parent = nullptr);
+    ~GroupsMenuBarView() override;
+
+    void setOpener(Opener opener);
+    // The shared "Check for Updates..." action; null leaves the item out.
+    void setCheckForUpdatesAction(QAction *action);
+
+    QMenu *menu() const { return m_menu; }
+    // Shows the icon when the desktop has a tray; says so once on standard output when not.
+    void show();
+    // Rebuilds the menu from the store now.
+    void rebuild();
+    // Opens the group's links in the order the store returns them, skipping those that cannot open.
+    void openAllLinks(BookmarkGroup *group);
+
+Q_SIGNALS:
+    void settingsRequested();
+    void quitRequested();
+
+private:
+    void scheduleRebuild();
+
+    ModelContext *m_context;
+    QMenu *m_menu;
+    QSystemTrayIcon *m_tray = nullptr;
+    QPointer<QAction> m_checkForUpdates;
+    Opener m_opener;
+    bool m_rebuildPending = false;
+};
