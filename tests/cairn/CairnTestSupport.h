@@ -17,7 +17,10 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include <atomic>
+#include <chrono>
 #include <deque>
+#include <thread>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -73,8 +76,12 @@ public:
     FakeTelemetryService()
     {
         m_server.server().Post(R"(/.*)", [this](const httplib::Request &request, httplib::Response &response) {
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_requests.push_back(Request { request.path, request.body, request.get_header_value("Content-Type") });
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(m_delayMs.load()));
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_requests.push_back(Request { request.path, request.body, request.get_header_value("Content-Type") });
             int status = 200;
             if (!m_statuses.empty()) {
                 status = m_statuses.front();
@@ -86,6 +93,8 @@ public:
     }
     bool start() { return m_server.start(); }
     QUrl url() const { return QUrl(m_server.url()); }
+    // Each answer waits this long after the request was recorded.
+    void setResponseDelay(std::chrono::milliseconds delay) { m_delayMs.store(int(delay.count())); }
     void queueStatuses(std::initializer_list<int> statuses)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -106,6 +115,7 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         m_requests.clear();
         m_statuses.clear();
+        m_delayMs.store(0);
     }
 
 private:
@@ -113,6 +123,7 @@ private:
     mutable std::mutex m_mutex;
     std::vector<Request> m_requests;
     std::deque<int> m_statuses;
+    std::atomic<int> m_delayMs { 0 };
 };
 
 // A configuration for tests: a fresh application identifier unless one is given, the
