@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+// The result of one metadata fetch. Absent fields are how a fetch reports what it could not find.
+struct LinkMetadata
+{
+    std::optional<QString> title;
+    std::optional<QString> summary;
+    // The icon file exactly as downloaded.
+    std::optional<QByteArray> iconData;
+
+    bool operator==(const LinkMetadata &) const = default;
+};
