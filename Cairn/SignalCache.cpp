@@ -36,10 +36,10 @@ void SignalCache::load()
     const QByteArray bytes = file.readAll();
     file.close();
     QFile::remove(m_filePath);
-    const auto records = decodeCacheFile(bytes);
+    auto records = decodeCacheFile(bytes);
     if (records) {
-        for (const auto &record : *records)
-            m_cachedSignals.push_back(record);
+        for (auto &record : *records)
+            m_cachedSignals.push_back(std::move(record));
     }
     log(LogLevel::info, QStringLiteral("Loaded %1 signals").arg(records ? records->size() : 0));
 }
@@ -85,10 +85,21 @@ SignalBatch SignalCache::snapshot() const
 bool SignalCache::saveCache() const
 {
     QReadLocker locker(&m_lock);
-    const QByteArray bytes = encodeCacheFile(SignalBatch(m_cachedSignals.begin(), m_cachedSignals.end()));
+    std::string bytes;
+    bytes.reserve(m_cachedSignals.size() * 2600 + 2);
+    bytes.push_back('[');
+    bool first = true;
+    for (const auto &record : m_cachedSignals) {
+        if (!first)
+            bytes.push_back(',');
+        first = false;
+        appendCacheRecord(bytes, record);
+    }
+    bytes.push_back(']');
     QDir().mkpath(QFileInfo(m_filePath).absolutePath());
     QSaveFile file(m_filePath);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size())
+        || !file.commit()) {
         log(LogLevel::error, QStringLiteral("Error saving Telemetry cache"));
         return false;
     }

@@ -70,7 +70,11 @@ nlohmann::ordered_json toWireJson(const SignalPostBody &record);
 // A request body: a JSON array of wire records.
 QByteArray encodeWireBatch(const SignalBatch &batch);
 
-// The cache file: a JSON array of records with the wire keys, receivedAt as a number.
+// The cache file: a JSON array of records with the wire keys, receivedAt as a number. A
+// hand-written codec, because the file may hold many thousands of records and is read and
+// written on the way in and out of the program: appendCacheRecord writes one record's JSON
+// object, encodeCacheFile the whole array.
+void appendCacheRecord(std::string &out, const SignalPostBody &record);
 QByteArray encodeCacheFile(const SignalBatch &records);
 // std::nullopt when the bytes are not such an array (any malformed record fails the whole).
 std::optional<SignalBatch> decodeCacheFile(const QByteArray &bytes);
