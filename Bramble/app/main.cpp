@@ -1,4 +1,6 @@
-int main()
+#include "app/BrambleApp.h"
+
+int main(int argc, char **argv)
 {
-    return 0;
+    return BrambleApp::main(argc, argv);
 }

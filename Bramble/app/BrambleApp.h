@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QObject>
+#include <memory>
+
+class MainWindow;
+class ModelContainer;
+
+// The application: owns the store for the life of the process and the scenes built on it.
+class BrambleApp : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The whole program, from the command line to the exit status.
+    static int main(int argc, char **argv);
+    // Application name "Bramble" with no organisation, so files land in .../Bramble/.
+    static void setApplicationIdentity();
+
+    explicit BrambleApp(std::unique_ptr<ModelContainer> container, QObject *parent = nullptr);
+    ~BrambleApp() override;
+
+    ModelContainer *sharedModelContainer() const { return m_sharedModelContainer.get(); }
+    MainWindow *mainWindow();
+
+    void showMainWindow();
+    // The Quit command; termination signals take the same road.
+    void quit();
+
+private:
+    // Declared first so it outlives every window that works on it.
+    std::unique_ptr<ModelContainer> m_sharedModelContainer;
+    std::unique_ptr<MainWindow> m_mainWindow;
+};
