@@ -7,19 +7,19 @@
 namespace Cairn {
 
 namespace {
-struct Rate
-{
-    const char *code;
-    double perUSD;
-};
+    struct Rate
+    {
+        const char *code;
+        double perUSD;
+    };
 
-// Units per US dollar, sorted by code. EUR, GBP, JPY, CNY, CHF, CAD, AUD and INR and the
-// pegged currencies (BMD, BSD, PAB, BBD, BZD, SAR and the other fixed pegs) are exact. The
-// rest are approximate mid-market rates of early 2025, written from memory without access
-// to a live table; currencies pegged to the euro, pound, Danish krone, Australian dollar or
-// rupee follow the rates above. HRK and SLL are withdrawn but still appear on older
-// receipts; ZWL follows its 2024 successor.
-constexpr std::array<Rate, 161> kRates { {
+    // Units per US dollar, sorted by code. EUR, GBP, JPY, CNY, CHF, CAD, AUD and INR and the
+    // pegged currencies (BMD, BSD, PAB, BBD, BZD, SAR and the other fixed pegs) are exact. The
+    // rest are approximate mid-market rates of early 2025, written from memory without access
+    // to a live table; currencies pegged to the euro, pound, Danish krone, Australian dollar or
+    // rupee follow the rates above. HRK and SLL are withdrawn but still appear on older
+    // receipts; ZWL follows its 2024 successor.
+    constexpr std::array<Rate, 161> kRates { {
         { "AED", 3.6725 },
         { "AFN", 73.5 },
         { "ALL", 94.5 },
@@ -181,14 +181,16 @@ constexpr std::array<Rate, 161> kRates { {
         { "ZAR", 18.4 },
         { "ZMW", 28.1 },
         { "ZWL", 26.5 },
-} };
+    } };
 } // namespace
 
 std::optional<double> currencyRatePerUSD(const QString &currencyCode)
 {
     const QByteArray code = currencyCode.toLatin1();
-    const auto it = std::lower_bound(kRates.begin(), kRates.end(), code,
-        [](const Rate &rate, const QByteArray &wanted) { return std::strcmp(rate.code, wanted.constData()) < 0; });
+    const auto it = std::lower_bound(
+        kRates.begin(), kRates.end(), code, [](const Rate &rate, const QByteArray &wanted) {
+            return std::strcmp(rate.code, wanted.constData()) < 0;
+        });
     if (it == kRates.end() || code != it->code)
         return std::nullopt;
     return it->perUSD;

@@ -21,7 +21,8 @@ std::optional<StoredTrial> StoredTrial::fromJson(const QByteArray &bytes)
         return std::nullopt;
     const auto product = json.find("productID");
     const auto original = json.find("originalTransactionID");
-    if (product == json.end() || !product->is_string() || original == json.end() || !original->is_number_unsigned())
+    if (product == json.end() || !product->is_string() || original == json.end()
+        || !original->is_number_unsigned())
         return std::nullopt;
     return StoredTrial { QString::fromStdString(product->get<std::string>()), original->get<quint64>() };
 }
