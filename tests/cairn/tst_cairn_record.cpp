@@ -161,6 +161,46 @@ private slots:
         QVERIFY(decodeCacheFile("[]").has_value());
     }
 
+    void cacheCodecHandlesAnyText()
+    {
+        const QString awkward = QStringLiteral("quote \" back \\ slash / nl \n tab \t ctl \x01 正在获取信息... 🚨 end");
+        SignalPostBody record = SignalManager::buildRecord(awkward, { { awkward, awkward }, { QString(), QString() } }, {},
+            {}, -0.125, std::nullopt, QStringLiteral("u"), awkward, QString(), QUuid::createUuid(), false);
+        const QByteArray bytes = encodeCacheFile({ record, record });
+        // What we write is JSON any parser reads...
+        const auto json = nlohmann::json::parse(bytes.toStdString());
+        QCOMPARE(QString::fromStdString(json.at(1).at("payload").at(awkward.toStdString())), awkward);
+        QCOMPARE(json.at(0).at("floatValue").get<double>(), -0.125);
+        // ...and reads back exactly.
+        const auto decoded = decodeCacheFile(bytes);
+        QVERIFY(decoded);
+        QCOMPARE(decoded->size(), size_t(2));
+        QVERIFY(decoded->at(1) == record);
+        QCOMPARE(decoded->at(0).type, awkward);
+
+        // A file another JSON writer made: indentation, \u escapes, null value, unknown keys.
+        nlohmann::json other = nlohmann::json::array();
+        other.push_back({ { "unknown", { { "nested", { 1, 2.5, true, nullptr, "x" } } } }, { "receivedAt", 760023910.5 },
+            { "appID", "A" }, { "clientUser", "C" }, { "sessionID", "S" }, { "type", "t" }, { "floatValue", nullptr },
+            { "payload", { { "k", "v\u00e9" }, { "emoji", "🚨" } } }, { "isTestMode", "true" } });
+        const auto fromOther = decodeCacheFile(QByteArray::fromStdString(other.dump(2, ' ', true)));
+        QVERIFY(fromOther);
+        QCOMPARE(fromOther->size(), size_t(1));
+        QCOMPARE(fromOther->at(0).receivedAt, QDateTime(QDate(2025, 1, 31), QTime(13, 45, 10, 500), Qt::UTC));
+        QVERIFY(!fromOther->at(0).floatValue);
+        QCOMPARE(fromOther->at(0).payload.value(QStringLiteral("emoji")), QStringLiteral("🚨"));
+        QCOMPARE(fromOther->at(0).payload.value(QStringLiteral("k")), QStringLiteral("v\\u00e9"));
+        QCOMPARE(fromOther->at(0).isTestMode, QStringLiteral("true"));
+
+        // Broken files yield nothing.
+        QVERIFY(!decodeCacheFile(bytes.left(bytes.size() - 1)));
+        QVERIFY(!decodeCacheFile(bytes + "x"));
+        QVERIFY(!decodeCacheFile(QByteArray()));
+        QVERIFY(!decodeCacheFile(R"([{"receivedAt":1,"appID":"a","clientUser":"c","sessionID":"s","type":"t","isTestMode":"false"}])"));
+        QVERIFY(!decodeCacheFile(R"([{"receivedAt":1,"appID":"a","clientUser":"c","sessionID":"s","type":"t","payload":{"k":1},"isTestMode":"false"}])"));
+        QVERIFY(decodeCacheFile(R"( [ { "receivedAt" : 1 , "appID":"a","clientUser":"c","sessionID":"s","type":"t","payload":{},"isTestMode":"false"} ] )"));
+    }
+
     void timeZoneAndNumbers()
     {
         QCOMPARE(DefaultSignalPayload::timeZoneText(3600), QStringLiteral("UTC+1"));
