@@ -344,6 +344,27 @@ private slots:
         QCOMPARE(param(records[0], "Cairn.Signal.durationInSeconds"), QStringLiteral("2.0"));
     }
 
+    // The shared tracker listens to the application itself. The offscreen platform never
+    // leaves the active state, so the test announces the changes the way the platform would.
+    void sharedTrackerFollowsApplicationState()
+    {
+        Clock::setFixed(kStart);
+        auto *app = qGuiApp;
+        beginDurationSignal(QStringLiteral("focused"));
+        Clock::advance(1000);
+        emit app->applicationStateChanged(Qt::ApplicationInactive);
+        Clock::advance(4000);
+        emit app->applicationStateChanged(Qt::ApplicationHidden);
+        Clock::advance(6000);
+        emit app->applicationStateChanged(Qt::ApplicationActive);
+        Clock::advance(2000);
+        stopDurationSignal(QStringLiteral("focused"));
+        DurationSignalTracker::shared().waitForIdle();
+        const SignalBatch records = settledRecords();
+        QCOMPARE(records.size(), size_t(1));
+        QCOMPARE(param(records[0], "Cairn.Signal.durationInSeconds"), QStringLiteral("3.0"));
+    }
+
     void navigationRemembersTheLastDestination()
     {
         NavigationStatus::shared().setPreviousNavigationPath(std::nullopt);
