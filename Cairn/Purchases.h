@@ -77,7 +77,7 @@ public:
     void trialStarted(const StoreTransaction &transaction);
     void transactionUpdated(const StoreTransaction &transaction, bool verified = true);
     // Whether updates are being watched: stopped after a conversion or a cancelled trial,
-    // started again by the next trial.
+    // started again by the next trial. Waits for the pending jobs first (tests).
     bool isWatchingUpdates();
     // Blocks until every job submitted so far has run (tests, termination).
     void waitForIdle();
