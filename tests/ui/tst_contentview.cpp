@@ -1,4 +1,4 @@
-#include "TestEnvironment.h"
+#include "support/TestEnvironment.h"
 #include "app/MainWindow.h"
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
