@@ -17,8 +17,11 @@ std::string utf8(const QString &text)
     return text.toStdString();
 }
 
+// Never null: an empty member is an empty text, and the store refuses null ones.
 QString fromUtf8(const std::string &text)
 {
+    if (text.empty())
+        return QString(QLatin1String(""));
     return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 

@@ -1,6 +1,13 @@
+#include "exchange/DataExchange.h"
 #include "exchange/ExportData.h"
 #include "exchange/JSONDocument.h"
+#include "metadata/MetadataFetcher.h"
+#include "model/BookmarkGroup.h"
+#include "model/BookmarkItem.h"
+#include "model/ModelContainer.h"
+#include "model/ModelContext.h"
 #include "support/TestEnvironment.h"
+#include "support/TestHttpServer.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -8,7 +15,60 @@
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <QtTest>
+#include <atomic>
+#include <httplib.h>
+#include <mutex>
 #include <nlohmann/json.hpp>
+#include <unistd.h>
+
+// Declared before any raw string literal: moc does not understand them.
+class ExchangeTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    int m_counter = 0;
+
+    std::unique_ptr<ModelContainer> openStore();
+    QString freshPath(const QString &suffix);
+
+    static std::optional<ExportData> decode(const QByteArray &json, QString *error = nullptr);
+
+    // Fails the read and returns its message.
+    static QString rejection(const QByteArray &json);
+
+private Q_SLOTS:
+    void roundTripKeepsEveryText();
+    void writtenFileHasFixedMemberOrderAndNoNulls();
+    void datesAreWrittenInWholeSecondsUtc();
+    void emptyLibrary();
+    void missingAndNullTexts();
+    void datesAreReadStrictly_data();
+    void datesAreReadStrictly();
+    void fractionalSecondsAreNamedAsSuch();
+    void extraMembersAndAnyOrderAreAccepted();
+    void structuralViolationsNameTheirPlace_data();
+    void structuralViolationsNameTheirPlace();
+    void malformedJsonIsAnErrorNotACrash_data();
+    void malformedJsonIsAnErrorNotACrash();
+    void parseErrorsSayWhere();
+    void documentReadsAndWritesFiles();
+    void documentRefusesWhatIsNotARegularFile();
+    void documentRefusesHugeAndInvalidFiles();
+    void largeDocumentRoundTrips();
+
+    void libraryRoundTripsThroughExportAndImport();
+    void importAddsAndNeverMerges();
+    void progressFollowsCreationOrder();
+    void emptyLibraryImportsAsNothing();
+    void unopenableFileIsPermissionDenied();
+    void invalidFileCreatesNothing();
+    void exportFailureIsReportedNotSignalled();
+    void groupDeletedDuringImportLosesOnlyItsRemainingLinks();
+    void largeImportGivesTheEventLoopTurns();
+    void refreshKeepsFileSummariesAndSkipsDeletedLinks();
+};
 
 namespace {
 
@@ -37,7 +97,7 @@ ExportData awkwardLibrary()
     reading.bookmarks.append(
         { QStringLiteral(""), QStringLiteral(""), QStringLiteral(""), utc(2024, 2, 29, 0, 0, 0) });
     data.groups.append(reading);
-    data.groups.append({ QString(), utc(2025, 1, 1, 0, 0, 0), {} });
+    data.groups.append({ QStringLiteral(""), utc(2025, 1, 1, 0, 0, 0), {} });
     return data;
 }
 
@@ -49,40 +109,92 @@ std::vector<std::string> keysOf(const nlohmann::ordered_json &object)
     return keys;
 }
 
-} // namespace
-
-class ExchangeTest : public QObject
+// Collects what the program writes on standard output while it lives.
+class StdoutCapture
 {
-    Q_OBJECT
+public:
+    StdoutCapture()
+    {
+        std::fflush(stdout);
+        m_file.open();
+        m_saved = dup(STDOUT_FILENO);
+        dup2(m_file.handle(), STDOUT_FILENO);
+    }
+    ~StdoutCapture() { finish(); }
+    QString finish()
+    {
+        if (m_saved >= 0) {
+            std::fflush(stdout);
+            dup2(m_saved, STDOUT_FILENO);
+            close(m_saved);
+            m_saved = -1;
+            QFile read(m_file.fileName());
+            read.open(QIODevice::ReadOnly);
+            m_text = QString::fromUtf8(read.readAll());
+        }
+        return m_text;
+    }
 
 private:
-    QTemporaryDir m_dir;
-
-    static std::optional<ExportData> decode(const QByteArray &json, QString *error = nullptr);
-
-    // Fails the read and returns its message.
-    static QString rejection(const QByteArray &json);
-
-private Q_SLOTS:
-    void roundTripKeepsEveryText();
-    void writtenFileHasFixedMemberOrderAndNoNulls();
-    void datesAreWrittenInWholeSecondsUtc();
-    void emptyLibrary();
-    void missingAndNullTexts();
-    void datesAreReadStrictly_data();
-    void datesAreReadStrictly();
-    void fractionalSecondsAreNamedAsSuch();
-    void extraMembersAndAnyOrderAreAccepted();
-    void structuralViolationsNameTheirPlace_data();
-    void structuralViolationsNameTheirPlace();
-    void malformedJsonIsAnErrorNotACrash_data();
-    void malformedJsonIsAnErrorNotACrash();
-    void parseErrorsSayWhere();
-    void documentReadsAndWritesFiles();
-    void documentRefusesWhatIsNotARegularFile();
-    void documentRefusesHugeAndInvalidFiles();
-    void largeDocumentRoundTrips();
+    QTemporaryFile m_file;
+    int m_saved = -1;
+    QString m_text;
 };
+
+struct SentSignal
+{
+    QString name;
+    QMap<QString, QString> parameters;
+};
+
+DataExchange::SignalHook recordSignals(QList<SentSignal> *sent)
+{
+    return [sent](const QString &name, const QMap<QString, QString> &parameters) {
+        sent->append({ name, parameters });
+    };
+}
+
+// For libraries whose addresses must not be fetched: remembers what would have been fetched.
+DataExchange::FetchFunction recordFetches(QStringList *fetched)
+{
+    return [fetched](QString urlString) -> QCoro::Task<LinkMetadata> {
+        fetched->append(urlString);
+        co_return LinkMetadata {};
+    };
+}
+
+void runEventLoopTurn()
+{
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+ExportData librarySnapshot(ModelContext *context)
+{
+    return DataExchange(context).exportDocument().data;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray twoGroupsOfThree()
+{
+    return R"({"groups":[
+        {"name":"A","createdAt":"2020-01-01T00:00:00Z","bookmarks":[
+            {"urlString":"https://a1.example","title":"A1","summary":"first","createdAt":"2020-01-01T00:00:00Z"},
+            {"urlString":"https://a2.example","createdAt":"2020-01-01T00:00:00Z"},
+            {"urlString":"https://a3.example","title":null,"summary":"","createdAt":"2020-01-01T00:00:00Z"}]},
+        {"name":"B","createdAt":"2020-01-01T00:00:00Z","bookmarks":[
+            {"urlString":"https://b1.example","createdAt":"2020-01-01T00:00:00Z"},
+            {"urlString":"https://b2.example","createdAt":"2020-01-01T00:00:00Z"},
+            {"urlString":"https://b1.example","createdAt":"2020-01-01T00:00:00Z"}]}],
+        "exportedAt":"2020-01-02T00:00:00Z"})";
+}
+
+} // namespace
 
 std::optional<ExportData> ExchangeTest::decode(const QByteArray &json, QString *error)
 {
@@ -418,6 +530,456 @@ void ExchangeTest::largeDocumentRoundTrips()
     QVERIFY(back);
     QCOMPARE(back->linkCount(), 100000);
     QCOMPARE(*back, data);
+}
+
+std::unique_ptr<ModelContainer> ExchangeTest::openStore()
+{
+    QString error;
+    auto container = ModelContainer::open(freshPath(QStringLiteral(".sqlite")), &error);
+    if (!container)
+        qWarning() << "open failed:" << error;
+    return container;
+}
+
+QString ExchangeTest::freshPath(const QString &suffix)
+{
+    return m_dir.filePath(QStringLiteral("file-%1%2").arg(++m_counter).arg(suffix));
+}
+
+void ExchangeTest::libraryRoundTripsThroughExportAndImport()
+{
+    auto source = openStore();
+    QVERIFY(source);
+    ModelContext *context = source->mainContext();
+    const ExportData awkward = awkwardLibrary();
+    for (const ExportGroup &fileGroup : awkward.groups) {
+        auto *group = new BookmarkGroup(fileGroup.name);
+        context->insert(group);
+        for (const ExportItem &link : fileGroup.bookmarks) {
+            auto *item = new BookmarkItem(link.urlString, group);
+            item->setTitle(link.title);
+            item->setSummary(link.summary);
+            item->setIconData(QByteArray("icon bytes stay home"));
+        }
+    }
+
+    QList<SentSignal> sent;
+    DataExchange exporter(context);
+    exporter.setSignalHook(recordSignals(&sent));
+    const QString path = freshPath(QStringLiteral(".json"));
+    StdoutCapture capture;
+    const ExportResult exported = QCoro::waitFor(exporter.exportData(path));
+    const QString console = capture.finish();
+    QVERIFY2(exported.ok, qPrintable(exported.error));
+    QCOMPARE(exported.groupCount, 2);
+    QCOMPARE(exported.linkCount, 3);
+    QCOMPARE(exported.fileBytes, QFileInfo(path).size());
+    QCOMPARE(console,
+        QStringLiteral("Saved to ") + QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded)
+            + QLatin1Char('\n'));
+    QCOMPARE(sent.size(), 1);
+    QCOMPARE(sent[0].name, QStringLiteral("data_exported"));
+    QVERIFY(sent[0].parameters.isEmpty());
+
+    // The file holds exactly what the store held, absent and empty texts apart, and no icons.
+    const auto file = JSONDocument::readFile(path);
+    QVERIFY2(file.document, qPrintable(file.error));
+    QCOMPARE(file.document->data.groups.size(), 2);
+    for (int g = 0; g < 2; ++g) {
+        QCOMPARE(file.document->data.groups[g].name, awkward.groups[g].name);
+        QCOMPARE(file.document->data.groups[g].bookmarks.size(), awkward.groups[g].bookmarks.size());
+        for (int i = 0; i < awkward.groups[g].bookmarks.size(); ++i) {
+            const ExportItem &written = file.document->data.groups[g].bookmarks[i];
+            const ExportItem &expected = awkward.groups[g].bookmarks[i];
+            QCOMPARE(written.urlString, expected.urlString);
+            QCOMPARE(written.title, expected.title);
+            QCOMPARE(written.summary, expected.summary);
+        }
+    }
+    QFile written(path);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QVERIFY(!written.readAll().contains("icon"));
+
+    // Into an empty library.
+    auto target = openStore();
+    QVERIFY(target);
+    QStringList fetched;
+    DataExchange importer(target->mainContext());
+    importer.setSignalHook(recordSignals(&sent));
+    importer.setFetchFunction(recordFetches(&fetched));
+    QSignalSpy refreshed(&importer, &DataExchange::metadataRefreshFinished);
+    const qint64 before = QDateTime::currentSecsSinceEpoch();
+    const ImportResult imported = QCoro::waitFor(importer.importData(path));
+    QVERIFY2(imported.ok, qPrintable(imported.error));
+    QCOMPARE(imported.groupCount, 2);
+    QCOMPARE(imported.linkCount, 3);
+
+    const ExportData back = librarySnapshot(target->mainContext());
+    QCOMPARE(back.groups.size(), 2);
+    const QList<ExportItem> &links = back.groups[0].bookmarks;
+    QCOMPARE(back.groups[0].name, awkward.groups[0].name);
+    QVERIFY(!back.groups[1].name.isNull() && back.groups[1].name.isEmpty());
+    QCOMPARE(links.size(), 3);
+    QCOMPARE(links[0].title, awkward.groups[0].bookmarks[0].title);
+    QCOMPARE(links[0].summary, awkward.groups[0].bookmarks[0].summary);
+    // Absent title: the address; absent summary: the placeholder. Empty texts stay empty.
+    QCOMPARE(links[1].title, std::optional<QString>(QStringLiteral("example.org")));
+    QCOMPARE(links[1].summary, std::optional<QString>(QString::fromUtf8(DataExchange::placeholderSummary)));
+    QCOMPARE(links[2].title, std::optional<QString>(QString()));
+    QCOMPARE(links[2].summary, std::optional<QString>(QString()));
+    // Creation times are the import's, not the file's.
+    QVERIFY(back.groups[0].createdAt.toSecsSinceEpoch() >= before);
+    QVERIFY(links[1].createdAt.toSecsSinceEpoch() >= before);
+    for (BookmarkItem *item : target->mainContext()->items())
+        QVERIFY(!item->iconData());
+
+    QVERIFY(refreshed.count() == 1 || refreshed.wait(5000));
+    QCOMPARE(fetched.size(), 3);
+    QCOMPARE(fetched[0], awkward.groups[0].bookmarks[0].urlString);
+    QCOMPARE(sent.last().name, QStringLiteral("data_imported"));
+    QCOMPARE(sent.last().parameters,
+        (QMap<QString, QString> { { QStringLiteral("groupCount"), QStringLiteral("2") },
+            { QStringLiteral("linkCount"), QStringLiteral("3") } }));
+    // Records reach the file.
+    QVERIFY(!target->mainContext()->hasChanges());
+}
+
+void ExchangeTest::importAddsAndNeverMerges()
+{
+    const QString path = freshPath(QStringLiteral(".json"));
+    QVERIFY(writeFile(path, twoGroupsOfThree()));
+    auto store = openStore();
+    QVERIFY(store);
+    ModelContext *context = store->mainContext();
+    auto *existing = new BookmarkGroup(QStringLiteral("A"));
+    context->insert(existing);
+    new BookmarkItem(QStringLiteral("https://a1.example"), existing);
+
+    QStringList fetched;
+    QList<SentSignal> sent;
+    DataExchange exchange(context);
+    exchange.setFetchFunction(recordFetches(&fetched));
+    exchange.setSignalHook(recordSignals(&sent));
+    for (int round = 0; round < 2; ++round) {
+        const ImportResult result = QCoro::waitFor(exchange.importData(path));
+        QVERIFY2(result.ok, qPrintable(result.error));
+        QCOMPARE(result.linkCount, 6);
+    }
+    QCOMPARE(context->groupCount(), 5);
+    QCOMPARE(context->itemCount(), 13);
+    int named = 0;
+    for (BookmarkGroup *group : context->groups())
+        named += group->name() == QStringLiteral("A");
+    QCOMPARE(named, 3);
+    int copies = 0;
+    for (BookmarkItem *item : context->items())
+        copies += item->urlString() == QStringLiteral("https://b1.example");
+    QCOMPARE(copies, 4);
+    QCOMPARE(existing->bookmarks().size(), 1);
+    QCOMPARE(sent.size(), 2);
+    QCOMPARE(sent[1].parameters.value(QStringLiteral("groupCount")), QStringLiteral("2"));
+    QCOMPARE(sent[1].parameters.value(QStringLiteral("linkCount")), QStringLiteral("6"));
+}
+
+void ExchangeTest::progressFollowsCreationOrder()
+{
+    const QString path = freshPath(QStringLiteral(".json"));
+    QVERIFY(writeFile(path, twoGroupsOfThree()));
+    auto store = openStore();
+    QVERIFY(store);
+    ModelContext *context = store->mainContext();
+    QStringList fetched;
+    DataExchange exchange(context);
+    exchange.setFetchFunction(recordFetches(&fetched));
+    exchange.setSignalHook([](const QString &, const QMap<QString, QString> &) {});
+    QList<double> progress;
+    QList<QPair<int, int>> counts;
+    connect(&exchange, &DataExchange::importProgressChanged, this, [&](double value) {
+        progress.append(value);
+        counts.append({ context->groupCount(), context->itemCount() });
+    });
+    QSignalSpy importing(&exchange, &DataExchange::importingChanged);
+    const ImportResult result = QCoro::waitFor(exchange.importData(path));
+    QVERIFY(result.ok);
+    QCOMPARE(progress.size(), 8);
+    for (int i = 0; i < 8; ++i)
+        QCOMPARE(progress[i], (i + 1) / 8.0);
+    const QList<QPair<int, int>> expected { { 1, 0 }, { 1, 1 }, { 1, 2 }, { 1, 3 }, { 2, 3 }, { 2, 4 },
+        { 2, 5 }, { 2, 6 } };
+    QCOMPARE(counts, expected);
+    QCOMPARE(importing.count(), 2);
+    QVERIFY(!exchange.isImporting());
+    QCOMPARE(exchange.importProgress(), 1.0);
+
+    // File order is kept within each group too.
+    const QList<BookmarkGroup *> groups = context->groups();
+    QCOMPARE(groups[1]->name(), QStringLiteral("B"));
+    QStringList order;
+    for (BookmarkItem *item : context->items())
+        order.append(item->urlString());
+    QCOMPARE(order,
+        (QStringList { "https://a1.example", "https://a2.example", "https://a3.example", "https://b1.example",
+            "https://b2.example", "https://b1.example" }));
+    // A second import starts again from zero.
+    progress.clear();
+    QVERIFY(QCoro::waitFor(exchange.importData(path)).ok);
+    QCOMPARE(progress.first(), 0.0);
+    QCOMPARE(progress[1], 1 / 8.0);
+}
+
+void ExchangeTest::emptyLibraryImportsAsNothing()
+{
+    auto source = openStore();
+    QVERIFY(source);
+    const QString path = freshPath(QStringLiteral(".json"));
+    DataExchange exporter(source->mainContext());
+    exporter.setSignalHook([](const QString &, const QMap<QString, QString> &) {});
+    StdoutCapture capture;
+    QVERIFY(QCoro::waitFor(exporter.exportData(path)).ok);
+    capture.finish();
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const auto root = nlohmann::ordered_json::parse(file.readAll().toStdString());
+    QVERIFY(root["groups"].is_array() && root["groups"].empty());
+
+    auto target = openStore();
+    QList<SentSignal> sent;
+    DataExchange importer(target->mainContext());
+    importer.setSignalHook(recordSignals(&sent));
+    QSignalSpy progress(&importer, &DataExchange::importProgressChanged);
+    const ImportResult result = QCoro::waitFor(importer.importData(path));
+    QVERIFY(result.ok);
+    QCOMPARE(progress.count(), 0);
+    QCOMPARE(importer.importProgress(), 0.0);
+    QCOMPARE(target->mainContext()->groupCount(), 0);
+    QCOMPARE(sent.size(), 1);
+    QCOMPARE(sent[0].parameters,
+        (QMap<QString, QString> { { QStringLiteral("groupCount"), QStringLiteral("0") },
+            { QStringLiteral("linkCount"), QStringLiteral("0") } }));
+}
+
+void ExchangeTest::unopenableFileIsPermissionDenied()
+{
+    // Root reads any file, so the refusal comes from a folder standing where the file should be.
+    const QString folder = freshPath(QStringLiteral(".json"));
+    QVERIFY(QDir().mkpath(folder));
+    auto store = openStore();
+    QList<SentSignal> sent;
+    DataExchange exchange(store->mainContext());
+    exchange.setSignalHook(recordSignals(&sent));
+    QSignalSpy importing(&exchange, &DataExchange::importingChanged);
+    const ImportResult result = QCoro::waitFor(exchange.importData(folder));
+    QVERIFY(!result.ok);
+    QCOMPARE(result.error, QStringLiteral("Permission denied"));
+    QCOMPARE(importing.count(), 2);
+    QVERIFY(!exchange.isImporting());
+    QCOMPARE(store->mainContext()->groupCount(), 0);
+    QVERIFY(sent.isEmpty());
+}
+
+void ExchangeTest::invalidFileCreatesNothing()
+{
+    // The first group is fine; the bad date in the second must still stop everything.
+    QByteArray json = twoGroupsOfThree();
+    json.replace(R"("urlString":"https://b2.example","createdAt":"2020-01-01T00:00:00Z")",
+        R"("urlString":"https://b2.example","createdAt":"2020-01-01T00:00:00.25Z")");
+    const QString path = freshPath(QStringLiteral(".json"));
+    QVERIFY(writeFile(path, json));
+    auto store = openStore();
+    QList<SentSignal> sent;
+    QStringList fetched;
+    DataExchange exchange(store->mainContext());
+    exchange.setSignalHook(recordSignals(&sent));
+    exchange.setFetchFunction(recordFetches(&fetched));
+    const ImportResult result = QCoro::waitFor(exchange.importData(path));
+    QVERIFY(!result.ok);
+    QVERIFY2(result.error.contains(QStringLiteral("In link 2 of group 2"))
+            && result.error.contains(QStringLiteral("fractional")),
+        qPrintable(result.error));
+    QCOMPARE(store->mainContext()->groupCount(), 0);
+    QCOMPARE(store->mainContext()->itemCount(), 0);
+    QVERIFY(sent.isEmpty());
+    QVERIFY(fetched.isEmpty());
+    QVERIFY(!exchange.isImporting());
+}
+
+void ExchangeTest::exportFailureIsReportedNotSignalled()
+{
+    auto store = openStore();
+    store->mainContext()->insert(new BookmarkGroup(QStringLiteral("g")));
+    const QString folder = freshPath(QStringLiteral(".json"));
+    QVERIFY(QDir().mkpath(folder));
+    QList<SentSignal> sent;
+    DataExchange exchange(store->mainContext());
+    exchange.setSignalHook(recordSignals(&sent));
+    StdoutCapture capture;
+    const ExportResult result = QCoro::waitFor(exchange.exportData(folder));
+    const QString console = capture.finish();
+    QVERIFY(!result.ok);
+    QVERIFY(!result.error.isEmpty());
+    QCOMPARE(console, result.error + QLatin1Char('\n'));
+    QVERIFY(sent.isEmpty());
+    QVERIFY(QFileInfo(folder).isDir());
+}
+
+void ExchangeTest::groupDeletedDuringImportLosesOnlyItsRemainingLinks()
+{
+    const QString path = freshPath(QStringLiteral(".json"));
+    QVERIFY(writeFile(path, twoGroupsOfThree()));
+    auto store = openStore();
+    ModelContext *context = store->mainContext();
+    QStringList fetched;
+    QList<SentSignal> sent;
+    DataExchange exchange(context);
+    exchange.setFetchFunction(recordFetches(&fetched));
+    exchange.setSignalHook(recordSignals(&sent));
+    QList<double> progress;
+    connect(&exchange, &DataExchange::importProgressChanged, this, [&](double value) {
+        progress.append(value);
+        // The user deletes the new group "A" once its first link is in.
+        if (value == 2 / 8.0)
+            context->remove(context->groups().first());
+    });
+    QSignalSpy refreshed(&exchange, &DataExchange::metadataRefreshFinished);
+    const ImportResult result = QCoro::waitFor(exchange.importData(path));
+    QVERIFY(result.ok);
+    QCOMPARE(progress.last(), 1.0);
+    QCOMPARE(progress.size(), 8);
+    QCOMPARE(context->groupCount(), 1);
+    QCOMPARE(context->groups().first()->name(), QStringLiteral("B"));
+    QCOMPARE(context->itemCount(), 3);
+    QCOMPARE(result.linkCount, 4);
+    QVERIFY(refreshed.count() == 1 || refreshed.wait(5000));
+    QCOMPARE(refreshed.first().first().toInt(), 3);
+    QCOMPARE(fetched, (QStringList { "https://b1.example", "https://b2.example", "https://b1.example" }));
+    runEventLoopTurn();
+}
+
+void ExchangeTest::largeImportGivesTheEventLoopTurns()
+{
+    constexpr int perGroup = 10000;
+    ExportData data;
+    for (int g = 0; g < 2; ++g) {
+        ExportGroup group { QStringLiteral("G%1").arg(g), ExportData::currentTime(), {} };
+        for (int i = 0; i < perGroup; ++i)
+            group.bookmarks.append({ QStringLiteral("https://s%1.example/%2").arg(g).arg(i), std::nullopt,
+                std::nullopt, ExportData::currentTime() });
+        data.groups.append(group);
+    }
+    const QString path = freshPath(QStringLiteral(".json"));
+    QString error;
+    QVERIFY(JSONDocument(data).writeFile(path, &error));
+    auto store = openStore();
+    ModelContext *context = store->mainContext();
+    QStringList fetched;
+    DataExchange exchange(context);
+    exchange.setFetchFunction(recordFetches(&fetched));
+    exchange.setSignalHook([](const QString &, const QMap<QString, QString> &) {});
+    // A timer started once creation has begun must fire before creation ends; when it does,
+    // the user deletes the group being filled.
+    std::optional<double> seenByTimer;
+    int linksOfVictim = -1;
+    connect(&exchange, &DataExchange::importProgressChanged, this, [&](double) {
+        if (seenByTimer || linksOfVictim >= 0)
+            return;
+        linksOfVictim = 0;
+        QTimer::singleShot(0, this, [&] {
+            seenByTimer = exchange.importProgress();
+            BookmarkGroup *current = context->groups().last();
+            linksOfVictim = int(current->bookmarks().size());
+            context->remove(current);
+        });
+    });
+    const ImportResult result = QCoro::waitFor(exchange.importData(path));
+    QVERIFY(result.ok);
+    QVERIFY(seenByTimer);
+    QVERIFY2(*seenByTimer < 1.0, qPrintable(QString::number(*seenByTimer)));
+    QVERIFY(linksOfVictim > 0);
+    QCOMPARE(exchange.importProgress(), 1.0);
+    QCOMPARE(context->groupCount(), 1);
+    QCOMPARE(context->itemCount(), perGroup);
+    QCOMPARE(result.linkCount, perGroup + linksOfVictim);
+    QCOMPARE(result.groupCount, 2);
+    runEventLoopTurn();
+}
+
+void ExchangeTest::refreshKeepsFileSummariesAndSkipsDeletedLinks()
+{
+    TestHttpServer server;
+    std::mutex mutex;
+    QMap<QString, int> hits;
+    const auto count = [&](const httplib::Request &request) {
+        std::lock_guard lock(mutex);
+        ++hits[QString::fromStdString(request.path)];
+    };
+    server.server().Get("/described", [&](const httplib::Request &request, httplib::Response &response) {
+        count(request);
+        response.set_content(R"(<html><head><title>Described Page</title>)"
+                             R"(<meta name="description" content="The page's own words"></head></html>)",
+            "text/html; charset=utf-8");
+    });
+    server.server().Get(R"(/plain\d?)", [&](const httplib::Request &request, httplib::Response &response) {
+        count(request);
+        response.set_content("<html><head><title>Plain</title></head></html>", "text/html; charset=utf-8");
+    });
+    server.server().Get(R"(/gone\d)", [&](const httplib::Request &request, httplib::Response &response) {
+        count(request);
+        response.set_content("<html></html>", "text/html");
+    });
+    server.server().Get(R"(/favicon.ico|/apple-touch-icon.*|/favicon.png)",
+        [&](const httplib::Request &, httplib::Response &response) { response.status = 404; });
+    QVERIFY(server.start());
+    MetadataFetcher::Options options;
+    options.raceTimeout = options.providerTimeout = options.iconProbeTimeout = options.pageTimeout
+        = std::chrono::milliseconds(5000);
+    MetadataFetcher::setOptions(options);
+
+    const auto link = [&](const QString &path, const QByteArray &extra) {
+        return R"({"urlString":")" + server.url(path).toUtf8() + "\"," + extra
+            + R"("createdAt":"2020-01-01T00:00:00Z"})";
+    };
+    const QByteArray json = R"({"groups":[{"name":"Kept","createdAt":"2020-01-01T00:00:00Z","bookmarks":[)"
+        + link("/described", R"("title":"old","summary":"from the file",)") + ","
+        + link("/plain", R"("summary":"also from the file",)") + "," + link("/plain2", "") + ","
+        + link("/plain3", R"("summary":"正在获取信息...",)") + "," + link("/gone1", "")
+        + R"(]},{"name":"Dropped","createdAt":"2020-01-01T00:00:00Z","bookmarks":[)" + link("/gone2", "")
+        + R"(]}],"exportedAt":"2020-01-02T00:00:00Z"})";
+    const QString path = freshPath(QStringLiteral(".json"));
+    QVERIFY(writeFile(path, json));
+
+    auto store = openStore();
+    ModelContext *context = store->mainContext();
+    DataExchange exchange(context);
+    exchange.setSignalHook([](const QString &, const QMap<QString, QString> &) {});
+    QSignalSpy refreshed(&exchange, &DataExchange::metadataRefreshFinished);
+    const ImportResult result = QCoro::waitFor(exchange.importData(path));
+    QVERIFY(result.ok);
+    QVERIFY(exchange.isRefreshingMetadata());
+    // Deleted while the first fetch is still on its way.
+    BookmarkGroup *kept = context->groups().first();
+    context->remove(kept->bookmarks().last());
+    context->remove(context->groups().last());
+    QVERIFY(refreshed.wait(30000));
+    QCOMPARE(refreshed.first().first().toInt(), 4);
+    QVERIFY(!exchange.isRefreshingMetadata());
+
+    QMap<QString, BookmarkItem *> byPath;
+    for (BookmarkItem *item : kept->bookmarks())
+        byPath.insert(QUrl(item->urlString()).path(), item);
+    QCOMPARE(byPath.size(), 4);
+    // The page's own description replaces the file's summary; the host fallback does not.
+    QCOMPARE(byPath["/described"]->title(), std::optional<QString>(QStringLiteral("Described Page")));
+    QCOMPARE(byPath["/described"]->summary(), std::optional<QString>(QStringLiteral("The page's own words")));
+    QCOMPARE(byPath["/plain"]->title(), std::optional<QString>(QStringLiteral("Plain")));
+    QCOMPARE(byPath["/plain"]->summary(), std::optional<QString>(QStringLiteral("also from the file")));
+    // The placeholder, whether given by the import or carried by the file, gives way to the host.
+    QCOMPARE(byPath["/plain2"]->summary(), std::optional<QString>(QStringLiteral("127.0.0.1")));
+    QCOMPARE(byPath["/plain3"]->summary(), std::optional<QString>(QStringLiteral("127.0.0.1")));
+    std::lock_guard lock(mutex);
+    QVERIFY(hits.value(QStringLiteral("/described")) > 0);
+    QVERIFY(hits.value(QStringLiteral("/plain3")) > 0);
+    QCOMPARE(hits.value(QStringLiteral("/gone1")), 0);
+    QCOMPARE(hits.value(QStringLiteral("/gone2")), 0);
 }
 
 BRAMBLE_TEST_CORE_MAIN(ExchangeTest)

@@ -1,0 +1,302 @@
+#include "DataExchange.h"
+
+#include "Cairn/Cairn.h"
+#include "metadata/MetadataFetcher.h"
+#include "model/BookmarkGroup.h"
+#include "model/BookmarkItem.h"
+#include "model/ModelContext.h"
+
+#include <QCoroFuture>
+#include <QCoroTimer>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QUrl>
+#include <QtConcurrent>
+#include <algorithm>
+#include <concepts>
+#include <cstdio>
+
+namespace {
+
+void printLine(const QString &line)
+{
+    const QByteArray bytes = line.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+template<typename Metadata>
+concept ReportsSummarySource = requires(const Metadata &metadata)
+{
+    {
+        metadata.summaryFromPage
+        } -> std::convertible_to<bool>;
+};
+
+// Whether a fetched summary is the page's own description rather than the host-name fallback.
+// Results that do not say so themselves are judged by comparing with the host the fetcher falls
+// back to; a page whose description is exactly its host name is then taken for a fallback.
+template<typename Metadata> bool summaryCameFromPage(const Metadata &metadata, const QString &urlString)
+{
+    if constexpr (ReportsSummarySource<Metadata>) {
+        return bool(metadata.summaryFromPage);
+    } else {
+        if (!metadata.summary)
+            return false;
+        const QString host = QUrl(urlString, QUrl::TolerantMode).host(QUrl::FullyEncoded);
+        return host.isEmpty() || *metadata.summary != host;
+    }
+}
+
+bool isAlive(const QPointer<BookmarkItem> &item)
+{
+    return item && !item->isDeleted() && item->group() && !item->group()->isDeleted();
+}
+
+} // namespace
+
+DataExchange::DataExchange(ModelContext *context, QObject *parent)
+    : QObject(parent)
+    , m_context(context)
+    , m_signalHook(defaultSignalHook())
+    , m_fetch([](QString urlString) { return MetadataFetcher::fetchMetadata(urlString); })
+{ }
+
+DataExchange::SignalHook DataExchange::defaultSignalHook()
+{
+    return [](const QString &name, const QMap<QString, QString> &parameters) {
+        Cairn::signal(name, parameters);
+    };
+}
+
+DataExchange::~DataExchange() = default;
+
+void DataExchange::setFetchFunction(FetchFunction fetch)
+{
+    if (fetch)
+        m_fetch = std::move(fetch);
+    else
+        m_fetch = [](QString urlString) { return MetadataFetcher::fetchMetadata(urlString); };
+}
+
+JSONDocument DataExchange::exportDocument() const
+{
+    ExportData data;
+    if (!m_context)
+        return JSONDocument(std::move(data));
+    const QList<BookmarkGroup *> groups = m_context->groups();
+    data.groups.reserve(groups.size());
+    for (const BookmarkGroup *group : groups) {
+        ExportGroup exported { group->name(), group->createdAt(), {} };
+        exported.bookmarks.reserve(group->bookmarks().size());
+        for (const BookmarkItem *item : group->bookmarks()) {
+            if (!item->isDeleted())
+                exported.bookmarks.append(
+                    { item->urlString(), item->title(), item->summary(), item->createdAt() });
+        }
+        data.groups.append(std::move(exported));
+    }
+    return JSONDocument(std::move(data));
+}
+
+QCoro::Task<ExportResult> DataExchange::exportData(const QString &path)
+{
+    return writeDocument(exportDocument(), path);
+}
+
+QCoro::Task<ExportResult> DataExchange::writeDocument(JSONDocument document, QString path)
+{
+    QPointer<DataExchange> self(this);
+    ExportResult result;
+    result.groupCount = int(document.data.groups.size());
+    result.linkCount = document.data.linkCount();
+    // Encoding a large library takes long enough to freeze the window, so it runs on a worker.
+    struct Written
+    {
+        bool ok = false;
+        QString error;
+        qint64 bytes = 0;
+    };
+    // Named rather than temporaries inside co_await: g++ 12 mishandles those.
+    auto write = [document = std::move(document), path]() {
+        Written outcome;
+        outcome.ok = document.writeFile(path, &outcome.error);
+        if (outcome.ok)
+            outcome.bytes = QFileInfo(path).size();
+        return outcome;
+    };
+    QFuture<Written> writing = QtConcurrent::run(std::move(write));
+    const Written written = co_await writing;
+    if (!written.ok) {
+        printLine(written.error);
+        result.error = written.error;
+        co_return result;
+    }
+    printLine(QStringLiteral("Saved to ")
+        + QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded));
+    result.ok = true;
+    result.fileBytes = written.bytes;
+    if (self)
+        self->sendSignal(QStringLiteral("data_exported"));
+    co_return result;
+}
+
+QCoro::Task<ImportResult> DataExchange::importData(QString path)
+{
+    QPointer<DataExchange> self(this);
+    ImportResult result;
+    setImporting(true);
+    setProgress(0);
+
+    // Reading and decoding a large file off the main thread keeps the progress sheet live.
+    QFuture<JSONReadResult> reading = QtConcurrent::run([path]() { return JSONDocument::readFile(path); });
+    const JSONReadResult read = co_await reading;
+    if (!self) {
+        result.error = QStringLiteral("The import was cancelled.");
+        co_return result;
+    }
+    if (!read.document) {
+        result.error
+            = read.failure == JSONReadFailure::CannotOpen ? QStringLiteral("Permission denied") : read.error;
+        setImporting(false);
+        co_return result;
+    }
+
+    if (!m_context) {
+        result.error = QStringLiteral("The library is not open.");
+        setImporting(false);
+        co_return result;
+    }
+
+    const ExportData &data = read.document->data;
+    const int total = int(data.groups.size()) + data.linkCount();
+    const double denominator = std::max(1, total);
+    int done = 0;
+    QList<RefreshTarget> created;
+    created.reserve(data.linkCount());
+    const QString placeholder = QString::fromUtf8(placeholderSummary);
+    QElapsedTimer busy;
+    busy.start();
+
+    result.groupCount = int(data.groups.size());
+    for (const ExportGroup &fileGroup : data.groups) {
+        if (busy.elapsed() >= turnBudget.count()) {
+            co_await QCoro::sleepFor(std::chrono::milliseconds(0));
+            busy.restart();
+            if (!self || !m_context)
+                break;
+        }
+        auto *newGroup = new BookmarkGroup(fileGroup.name);
+        m_context->insert(newGroup);
+        QPointer<BookmarkGroup> group(newGroup);
+        setProgress(++done / denominator);
+
+        for (const ExportItem &link : fileGroup.bookmarks) {
+            if (busy.elapsed() >= turnBudget.count()) {
+                co_await QCoro::sleepFor(std::chrono::milliseconds(0));
+                busy.restart();
+                // Everything may have gone away during the turn.
+                if (!self || !m_context)
+                    break;
+            }
+            // The user may delete the new group while the import runs; its remaining links go.
+            if (!group || group->isDeleted()) {
+                setProgress(++done / denominator);
+                continue;
+            }
+            auto *item = new BookmarkItem(link.urlString, group);
+            item->setTitle(link.title ? *link.title : link.urlString);
+            item->setSummary(link.summary ? *link.summary : placeholder);
+            m_context->insert(item);
+            // A file written before the metadata arrived carries the placeholder: not a real summary.
+            created.append({ item, link.summary && *link.summary != placeholder });
+            setProgress(++done / denominator);
+        }
+        if (!self || !m_context)
+            break;
+    }
+    if (!self || !m_context) {
+        result.linkCount = int(created.size());
+        result.error = QStringLiteral("The library was closed during the import.");
+        if (self)
+            setImporting(false);
+        co_return result;
+    }
+
+    // A failed save is retried by the next automatic save; the records stay in the context.
+    m_context->save();
+
+    result.ok = true;
+    result.linkCount = int(created.size());
+    setImporting(false);
+    runRefresh(created);
+    sendSignal(QStringLiteral("data_imported"),
+        { { QStringLiteral("groupCount"), QString::number(result.groupCount) },
+            { QStringLiteral("linkCount"), QString::number(result.linkCount) } });
+    co_return result;
+}
+
+QCoro::Task<int> DataExchange::refreshMetadata(QList<RefreshTarget> targets, FetchFunction fetch)
+{
+    int refreshed = 0;
+    // Cache hits complete without suspending, so without turns of its own a refresh of many
+    // cached links would hold the main thread for all of them.
+    QElapsedTimer busy;
+    for (const RefreshTarget &target : std::as_const(targets)) {
+        if (!busy.isValid() || busy.elapsed() >= turnBudget.count()) {
+            co_await QCoro::sleepFor(std::chrono::milliseconds(0));
+            busy.start();
+        }
+        if (!isAlive(target.item))
+            continue;
+        const QString urlString = target.item->urlString();
+        QCoro::Task<LinkMetadata> fetching = fetch(urlString);
+        const LinkMetadata metadata = co_await fetching;
+        if (!isAlive(target.item))
+            continue;
+        BookmarkItem *item = target.item;
+        if (metadata.title)
+            item->setTitle(metadata.title);
+        // A host-name fallback may replace the placeholder, never what the file carried.
+        if (metadata.summary && (!target.summaryFromFile || summaryCameFromPage(metadata, urlString)))
+            item->setSummary(metadata.summary);
+        if (metadata.iconData)
+            item->setIconData(metadata.iconData);
+        ++refreshed;
+    }
+    co_return refreshed;
+}
+
+QCoro::Task<> DataExchange::runRefresh(QList<RefreshTarget> targets)
+{
+    QPointer<DataExchange> self(this);
+    ++m_refreshesRunning;
+    QCoro::Task<int> refreshing = refreshMetadata(std::move(targets), m_fetch);
+    const int refreshed = co_await refreshing;
+    if (!self)
+        co_return;
+    --m_refreshesRunning;
+    Q_EMIT metadataRefreshFinished(refreshed);
+}
+
+void DataExchange::setProgress(double progress)
+{
+    if (progress == m_progress)
+        return;
+    m_progress = progress;
+    Q_EMIT importProgressChanged(progress);
+}
+
+void DataExchange::setImporting(bool importing)
+{
+    if (importing == m_importing)
+        return;
+    m_importing = importing;
+    Q_EMIT importingChanged(importing);
+}
+
+void DataExchange::sendSignal(const QString &name, const QMap<QString, QString> &parameters) const
+{
+    if (m_signalHook)
+        m_signalHook(name, parameters);
+}
