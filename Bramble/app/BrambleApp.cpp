@@ -54,6 +54,8 @@ int BrambleApp::main(int argc, char **argv)
         return 1;
     }
 
+    // The analytics client starts here: after the store, before the first window.
+
     BrambleApp app(std::move(container));
     QObject::connect(&terminationSignals, &TerminationSignals::received, &app, &BrambleApp::quit);
     QObject::connect(&instance, &SingleInstance::activationRequested, &app, &BrambleApp::showMainWindow);
