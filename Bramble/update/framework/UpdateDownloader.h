@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QByteArray>
+#include <QCoroTask>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+#include <chrono>
+#include <functional>
+#include <memory>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// Only https leaves the machine; plain http is accepted for the loopback address alone.
+bool isPermittedUpdateTransport(const QUrl &url);
+
+struct DownloadOptions
+{
+    // Write into this file; when empty the body is kept in memory.
+    QString destinationPath;
+    // Receiving more than this many bytes aborts the transfer.
+    qint64 maxBytes = 4 * 1024 * 1024;
+    // No data for this long aborts the transfer.
+    std::chrono::milliseconds stallTimeout { 60000 };
+    // Every redirect target must pass this (and the transport rule) or the transfer stops.
+    std::function<bool(const QUrl &)> redirectAllowed;
+    std::function<void(qint64 received, qint64 total)> progress;
+};
+
+struct DownloadResult
+{
+    enum class Status { Finished, Cancelled, NetworkError, HttpError, RedirectRefused, TooLarge, WriteError };
+    Status status = Status::NetworkError;
+    QString error;
+    int httpStatus = 0;
+    qint64 received = 0;
+    QByteArray body;
+    QUrl refusedRedirect;
+
+    bool ok() const { return status == Status::Finished; }
+};
+
+// Lets the owner of a transfer cancel it.
+class DownloadHandle
+{
+public:
+    void cancel();
+    bool isCancelled() const { return m_cancelled; }
+
+private:
+    friend QCoro::Task<DownloadResult> downloadUpdateFile(
+        QNetworkAccessManager *, QUrl, DownloadOptions, std::shared_ptr<DownloadHandle>);
+    bool m_cancelled = false;
+    QPointer<QNetworkReply> m_reply;
+};
+
+// GET with progress, never blocking; failures come back as values.
+QCoro::Task<DownloadResult> downloadUpdateFile(QNetworkAccessManager *manager, QUrl url,
+    DownloadOptions options, std::shared_ptr<DownloadHandle> handle = {});

@@ -1,0 +1,500 @@
+#include "Updater.h"
+
+#include "Appcast.h"
+#include "UpdateDownloader.h"
+#include "UpdateSignature.h"
+#include "VersionComparator.h"
+
+#include <QCoreApplication>
+#include <QCoroFuture>
+#include <QCoroSignal>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QSettings>
+#include <QStorageInfo>
+#include <QtConcurrent/QtConcurrentRun>
+#include <cstdio>
+
+namespace {
+const QString kDomain = QStringLiteral("BrambleUpdate");
+const QString kSkippedVersionKey = QStringLiteral("skippedUpdateVersion");
+
+void log(const QString &line)
+{
+    std::fputs(line.toUtf8().constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+GenericError error(int code, const QString &description)
+{
+    return GenericError { kDomain, code, description };
+}
+
+enum Code { FeedAddress = 1, FeedDownload, FeedParse, Download, Cancelled, Installation, Storage };
+
+UpdaterFailure downloadFailure(const DownloadResult &result, const QString &what)
+{
+    switch (result.status) {
+    case DownloadResult::Status::RedirectRefused:
+        return UpdateError::unauthorizedUpdateSource(result.refusedRedirect);
+    case DownloadResult::Status::WriteError:
+        return UpdateError::installationFailed(
+            error(Storage, QStringLiteral("the download could not be stored: ") + result.error));
+    case DownloadResult::Status::Cancelled:
+        return error(Cancelled, QStringLiteral("The update download was cancelled."));
+    default:
+        // Worded so that the failure is recognised as a network problem wherever it is read.
+        return UpdateError::networkError(error(what == QLatin1String("feed") ? FeedDownload : Download,
+            QStringLiteral("the %1 could not be downloaded (network error: %2)").arg(what, result.error)));
+    }
+}
+} // namespace
+
+Updater::Updater(UpdaterConfiguration configuration, UpdaterDelegate *delegate, QObject *parent)
+    : QObject(parent)
+    , m_configuration(std::move(configuration))
+    , m_delegate(delegate)
+{
+    m_scheduleTimer.setSingleShot(true);
+    connect(&m_scheduleTimer, &QTimer::timeout, this, [this] {
+        if (m_automaticallyChecks && !m_sessionActive)
+            checkForUpdatesInBackground();
+        scheduleNext(m_configuration.checkInterval);
+    });
+}
+
+Updater::~Updater()
+{
+    if (m_download)
+        m_download->cancel();
+}
+
+void Updater::start()
+{
+    if (m_started)
+        return;
+    m_started = true;
+    Q_EMIT canCheckForUpdatesChanged(canCheckForUpdates());
+    resetUpdateCycle();
+}
+
+void Updater::setAutomaticallyChecksForUpdates(bool enabled)
+{
+    if (m_automaticallyChecks == enabled)
+        return;
+    m_automaticallyChecks = enabled;
+    if (m_started)
+        resetUpdateCycle();
+}
+
+void Updater::setAutomaticallyDownloadsUpdates(bool enabled)
+{
+    m_automaticallyDownloads = enabled;
+}
+
+void Updater::resetUpdateCycle()
+{
+    m_scheduleTimer.stop();
+    if (!m_started || !m_automaticallyChecks)
+        return;
+    // The first automatic check comes soon after launch, later ones a full interval apart.
+    scheduleNext(m_checkedSinceLaunch ? m_configuration.checkInterval : m_configuration.firstCheckDelay);
+}
+
+void Updater::scheduleNext(std::chrono::milliseconds delay)
+{
+    if (!m_started || !m_automaticallyChecks)
+        return;
+    m_scheduleTimer.start(delay);
+}
+
+void Updater::checkForUpdates()
+{
+    if (!canCheckForUpdates())
+        return;
+    runSession(true);
+}
+
+void Updater::checkForUpdatesInBackground()
+{
+    if (!canCheckForUpdates())
+        return;
+    runSession(false);
+}
+
+void Updater::setNetworkAccessManager(QNetworkAccessManager *manager)
+{
+    m_network = manager;
+}
+
+QNetworkAccessManager *Updater::network()
+{
+    if (!m_network)
+        m_network = new QNetworkAccessManager(this);
+    return m_network;
+}
+
+QString Updater::skippedVersion() const
+{
+    if (m_configuration.settingsPath.isEmpty())
+        return QString();
+    QSettings settings(m_configuration.settingsPath, QSettings::IniFormat);
+    return settings.value(kSkippedVersionKey).toString();
+}
+
+void Updater::setSkippedVersion(const QString &version)
+{
+    if (m_configuration.settingsPath.isEmpty())
+        return;
+    QSettings settings(m_configuration.settingsPath, QSettings::IniFormat);
+    settings.setValue(kSkippedVersionKey, version);
+}
+
+void Updater::cancelDownload()
+{
+    if (m_download)
+        m_download->cancel();
+}
+
+bool Updater::isAddressUnderFeed(const QUrl &url, const QString &feedURL)
+{
+    const QUrl feed(feedURL);
+    if (!url.isValid() || !feed.isValid() || feedURL.isEmpty())
+        return false;
+    if (url.host().compare(feed.host(), Qt::CaseInsensitive) != 0 || url.port() != feed.port()
+        || url.scheme().compare(feed.scheme(), Qt::CaseInsensitive) != 0 || !url.userInfo().isEmpty())
+        return false;
+    for (const QString &segment : url.path(QUrl::FullyDecoded).split(QLatin1Char('/'))) {
+        if (segment == QLatin1String("..") || segment == QLatin1String("."))
+            return false;
+    }
+    return url.toString(QUrl::FullyEncoded).startsWith(feedURL);
+}
+
+void Updater::setSessionActive(bool active)
+{
+    if (m_sessionActive == active)
+        return;
+    const bool before = canCheckForUpdates();
+    m_sessionActive = active;
+    if (before != canCheckForUpdates())
+        Q_EMIT canCheckForUpdatesChanged(canCheckForUpdates());
+}
+
+void Updater::fail(const UpdaterFailure &failure, bool userVisible)
+{
+    log(QStringLiteral("❌ Update session ended: ") + failure.localizedDescription());
+    if (m_delegate)
+        m_delegate->updaterDidAbortWithError(this, failure);
+    if (userVisible && m_userDriver)
+        m_userDriver->showUpdateFailed();
+}
+
+QCoro::Task<> Updater::runSession(bool userInitiated)
+{
+    QPointer<Updater> self(this);
+    setSessionActive(true);
+    m_checkedSinceLaunch = true;
+    const auto finish = [self] {
+        if (!self)
+            return;
+        self->m_download.reset();
+        self->setSessionActive(false);
+        Q_EMIT self->sessionFinished();
+    };
+
+    std::optional<QString> delegated = m_delegate ? m_delegate->feedURLStringForUpdater(this) : std::nullopt;
+    const QString feedURL = delegated.value_or(m_configuration.feedURL);
+    const QUrl feed(feedURL);
+    if (!isPermittedUpdateTransport(feed)) {
+        fail(UpdateError::unauthorizedUpdateSource(feed), userInitiated);
+        finish();
+        co_return;
+    }
+
+    DownloadOptions feedOptions;
+    feedOptions.stallTimeout = m_configuration.networkStallTimeout;
+    // Tasks are created in statements of their own: g++ 12 destroys temporaries of a
+    // co_await full-expression twice.
+    auto fetchTask = downloadUpdateFile(network(), feed, feedOptions);
+    const DownloadResult fetched = co_await fetchTask;
+    if (!self)
+        co_return;
+    if (!fetched.ok()) {
+        fail(downloadFailure(fetched, QStringLiteral("feed")), userInitiated);
+        finish();
+        co_return;
+    }
+    const AppcastParseResult parsed = parseAppcast(fetched.body);
+    if (!parsed.error.isEmpty()) {
+        fail(UpdateError::appcastParsingFailed(
+                 error(FeedParse, QStringLiteral("the update feed could not be parsed: ") + parsed.error)),
+            userInitiated);
+        finish();
+        co_return;
+    }
+
+    const QString skipped = userInitiated ? QString() : skippedVersion();
+    const AppcastItem::ArchiveKind wanted = m_configuration.installTarget.archiveKind();
+    const AppcastItem *best = nullptr;
+    for (const AppcastItem &item : parsed.items) {
+        if (item.archiveKind() != AppcastItem::ArchiveKind::Unknown && item.archiveKind() != wanted)
+            continue;
+        if (compareVersions(item.versionString, m_configuration.currentBuildVersion) <= 0)
+            continue;
+        if (!skipped.isEmpty() && item.versionString == skipped)
+            continue;
+        if (!best || compareVersions(item.versionString, best->versionString) > 0)
+            best = &item;
+    }
+    if (!best) {
+        log(QStringLiteral("📭 No update newer than build ") + m_configuration.currentBuildVersion
+            + QStringLiteral(" in ") + feedURL);
+        if (m_delegate)
+            m_delegate->updaterDidNotFindUpdate(this);
+        if (userInitiated && m_userDriver)
+            m_userDriver->showUpToDate();
+        finish();
+        co_return;
+    }
+    const AppcastItem item = *best;
+    if (m_delegate)
+        m_delegate->updaterDidFindValidUpdate(this, item);
+    if (!self)
+        co_return;
+    // The delegate has judged the item and recorded any refusal; the same rules stop us here.
+    if (!item.fileURL || item.contentLength == 0 || item.versionString.isEmpty()
+        || !isAddressUnderFeed(*item.fileURL, feedURL)) {
+        log(QStringLiteral("🛑 Update refused, nothing will be downloaded: ") + item.displayVersionString);
+        if (userInitiated && m_userDriver)
+            m_userDriver->showUpdateFailed();
+        finish();
+        co_return;
+    }
+
+    const bool downloadFirst = !userInitiated && m_automaticallyDownloads;
+    if (downloadFirst) {
+        auto downloadTask = downloadAndInstall(item, feedURL, false, false);
+        const bool ok = co_await downloadTask;
+        if (!self)
+            co_return;
+        if (!ok) {
+            finish();
+            co_return;
+        }
+    }
+
+    if (!m_userDriver) {
+        log(QStringLiteral("📦 Update ") + item.displayVersionString
+            + QStringLiteral(" is waiting for the user"));
+        finish();
+        co_return;
+    }
+    m_userDriver->showUpdateFound(item, [self](UpdateUserDriver::Choice choice) {
+        if (self)
+            Q_EMIT self->userChoiceMade(int(choice));
+    });
+    auto choiceSignal = qCoro(this, &Updater::userChoiceMade);
+    const std::optional<int> choice = co_await choiceSignal;
+    if (!self)
+        co_return;
+    switch (UpdateUserDriver::Choice(choice.value_or(int(UpdateUserDriver::Choice::Later)))) {
+    case UpdateUserDriver::Choice::Later:
+        UpdateInstaller::removeStagingFolder(m_configuration.installTarget);
+        break;
+    case UpdateUserDriver::Choice::SkipThisVersion:
+        setSkippedVersion(item.versionString);
+        UpdateInstaller::removeStagingFolder(m_configuration.installTarget);
+        break;
+    case UpdateUserDriver::Choice::Install: {
+        auto installTask = downloadAndInstall(item, feedURL, true, true);
+        co_await installTask;
+    } break;
+    }
+    finish();
+}
+
+QCoro::Task<bool> Updater::downloadAndInstall(
+    AppcastItem item, QString feedURL, bool userVisible, bool installNow)
+{
+    QPointer<Updater> self(this);
+    const InstallTarget target = m_configuration.installTarget;
+    const QString staging = UpdateInstaller::stagingFolder(target);
+    const QString archivePath = staging + QStringLiteral("/download");
+    const bool alreadyDownloaded = QFileInfo(archivePath).size() == qint64(item.contentLength)
+        && QFileInfo::exists(staging + QStringLiteral("/verified"));
+
+    // Refuse before downloading what could never be installed.
+    const QString installProblem = UpdateInstaller::checkInstallable(target);
+    if (!installProblem.isEmpty()) {
+        fail(UpdateError::installationFailed(error(Installation, installProblem)), userVisible);
+        co_return false;
+    }
+
+    if (!alreadyDownloaded) {
+        const QStorageInfo storage(QFileInfo(target.path).absolutePath());
+        if (storage.isValid() && storage.bytesAvailable() >= 0
+            && storage.bytesAvailable() < qint64(item.contentLength)) {
+            fail(UpdateError::insufficientDiskSpace(qint64(item.contentLength), storage.bytesAvailable()),
+                userVisible);
+            co_return false;
+        }
+        const QString stagingProblem = UpdateInstaller::prepareStagingFolder(target);
+        if (!stagingProblem.isEmpty()) {
+            fail(UpdateError::installationFailed(error(Storage, stagingProblem)), userVisible);
+            co_return false;
+        }
+
+        QNetworkRequest request(*item.fileURL);
+        if (m_delegate)
+            m_delegate->updaterWillDownloadUpdate(this, item, request);
+        if (!self)
+            co_return false;
+        if (!isAddressUnderFeed(request.url(), feedURL)) {
+            log(QStringLiteral("🛑 Download refused from: ") + request.url().toString());
+            UpdateInstaller::removeStagingFolder(target);
+            if (userVisible && m_userDriver)
+                m_userDriver->showUpdateFailed();
+            co_return false;
+        }
+
+        m_download = std::make_shared<DownloadHandle>();
+        if (userVisible && m_userDriver) {
+            m_userDriver->showDownloadStarted([self] {
+                if (self)
+                    self->cancelDownload();
+            });
+        }
+        DownloadOptions options;
+        options.destinationPath = archivePath;
+        // One byte more than announced is enough to know the length is wrong.
+        options.maxBytes = qint64(item.contentLength) + 1;
+        options.stallTimeout = m_configuration.networkStallTimeout;
+        options.redirectAllowed
+            = [feedURL](const QUrl &target) { return isAddressUnderFeed(target, feedURL); };
+        const qint64 expected = qint64(item.contentLength);
+        options.progress = [self, userVisible, expected](qint64 received, qint64) {
+            if (!self)
+                return;
+            Q_EMIT self->downloadProgressChanged(received, expected);
+            if (userVisible && self->m_userDriver)
+                self->m_userDriver->showDownloadProgress(received, expected);
+        };
+        auto transferTask = downloadUpdateFile(network(), request.url(), options, m_download);
+        const DownloadResult downloaded = co_await transferTask;
+        if (!self)
+            co_return false;
+        m_download.reset();
+        if (downloaded.status == DownloadResult::Status::Cancelled) {
+            UpdateInstaller::removeStagingFolder(target);
+            fail(downloadFailure(downloaded, QStringLiteral("update")), false);
+            if (m_userDriver)
+                m_userDriver->dismiss();
+            co_return false;
+        }
+        if (downloaded.status == DownloadResult::Status::TooLarge
+            || (downloaded.ok() && downloaded.received != expected)) {
+            log(QStringLiteral("❌ The download does not have the announced length of %1 bytes; its signature "
+                               "cannot be trusted")
+                    .arg(expected));
+            UpdateInstaller::removeStagingFolder(target);
+            fail(UpdateError::signatureVerificationFailed(), userVisible);
+            co_return false;
+        }
+        if (!downloaded.ok()) {
+            UpdateInstaller::removeStagingFolder(target);
+            fail(downloadFailure(downloaded, QStringLiteral("update")), userVisible);
+            co_return false;
+        }
+
+        const QByteArray signature = item.edSignature;
+        const QByteArray key = m_configuration.publicKey;
+        QFuture<QString> verifying = QtConcurrent::run([archivePath, signature, key] {
+            return UpdateSignature::verifyFile(archivePath, signature, key);
+        });
+        const QString verifyError = co_await verifying;
+        if (!self)
+            co_return false;
+        if (!verifyError.isEmpty()) {
+            log(QStringLiteral("❌ Signature check failed: ") + verifyError);
+            UpdateInstaller::removeStagingFolder(target);
+            fail(UpdateError::signatureVerificationFailed(), userVisible);
+            co_return false;
+        }
+        QFile marker(staging + QStringLiteral("/verified"));
+        if (marker.open(QIODevice::WriteOnly))
+            marker.close();
+        if (m_delegate)
+            m_delegate->updaterDidDownloadUpdate(this, item);
+        if (!self)
+            co_return false;
+    }
+    if (!installNow)
+        co_return true;
+
+    // Check the bytes again: the staged file may have sat on disk since it was verified.
+    const QByteArray signature = item.edSignature;
+    const QByteArray key = m_configuration.publicKey;
+    const bool portable = target.kind == InstallTarget::Kind::Portable;
+    if (m_delegate)
+        m_delegate->updaterWillInstallUpdate(this, item);
+    if (!self)
+        co_return false;
+    if (userVisible && m_userDriver)
+        m_userDriver->showInstalling();
+    const qint64 expected = qint64(item.contentLength);
+    QFuture<QString> installing = QtConcurrent::run([=]() -> QString {
+        if (QFileInfo(archivePath).size() != expected)
+            return QStringLiteral("signature check failed: the staged download changed");
+        if (const QString e = UpdateSignature::verifyFile(archivePath, signature, key); !e.isEmpty())
+            return QStringLiteral("signature check failed: ") + e;
+        QString staged = archivePath;
+        if (portable) {
+            staged = staging + QStringLiteral("/extracted");
+            if (const auto r = UpdateInstaller::extractArchive(archivePath, staged); !r.ok())
+                return r.error;
+        }
+        return UpdateInstaller::install(target, staged).error;
+    });
+    const QString installError = co_await installing;
+    if (!self)
+        co_return false;
+    UpdateInstaller::removeStagingFolder(target);
+    if (!installError.isEmpty()) {
+        if (installError.startsWith(QLatin1String("signature check failed")))
+            fail(UpdateError::signatureVerificationFailed(), userVisible);
+        else
+            fail(UpdateError::installationFailed(error(Installation, installError)), userVisible);
+        co_return false;
+    }
+    log(QStringLiteral("✅ Update ") + item.displayVersionString + QStringLiteral(" installed in ")
+        + target.path);
+    if (m_userDriver)
+        m_userDriver->dismiss();
+    QStringList arguments = QCoreApplication::arguments();
+    if (!arguments.isEmpty())
+        arguments.removeFirst();
+    Q_EMIT relaunchRequested(target.relaunchProgram(), arguments);
+    co_return true;
+}
+
+StandardUpdaterController::StandardUpdaterController(bool startingUpdater, UpdaterConfiguration configuration,
+    UpdaterDelegate *delegate, UpdateUserDriver *userDriver, QObject *parent)
+    : QObject(parent)
+    , m_updater(new Updater(std::move(configuration), delegate, this))
+{
+    m_updater->setUserDriver(userDriver);
+    if (startingUpdater)
+        startUpdater();
+}
+
+void StandardUpdaterController::startUpdater()
+{
+    m_updater->start();
+}
+
+void StandardUpdaterController::checkForUpdates()
+{
+    m_updater->checkForUpdates();
+}

@@ -1,0 +1,672 @@
+#include "UpdateTestSupport.h"
+#include "support/TestEnvironment.h"
+#include "support/TestHttpServer.h"
+#include "update/framework/Appcast.h"
+#include "update/framework/UpdateInstaller.h"
+#include "update/framework/UpdateSignature.h"
+#include "update/framework/Updater.h"
+#include "update/framework/VersionComparator.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <httplib.h>
+#include <map>
+#include <mutex>
+
+namespace {
+// Files served by the loopback server, and every path it was asked for.
+struct Site
+{
+    std::mutex mutex;
+    std::map<std::string, std::pair<std::string, std::string>> files;
+    std::map<std::string, std::string> redirects;
+    QStringList requested;
+
+    void put(const QString &path, const QByteArray &body, const char *type = "application/octet-stream")
+    {
+        std::lock_guard lock(mutex);
+        files[path.toStdString()] = { body.toStdString(), type };
+    }
+    QStringList log()
+    {
+        std::lock_guard lock(mutex);
+        return requested;
+    }
+};
+
+std::unique_ptr<TestHttpServer> serve(std::shared_ptr<Site> site)
+{
+    auto server = std::make_unique<TestHttpServer>();
+    server->server().Get(".*", [site](const httplib::Request &request, httplib::Response &response) {
+        std::lock_guard lock(site->mutex);
+        site->requested.append(QString::fromStdString(request.path));
+        if (auto r = site->redirects.find(request.path); r != site->redirects.end()) {
+            response.set_redirect(r->second);
+            return;
+        }
+        auto it = site->files.find(request.path);
+        if (it == site->files.end()) {
+            response.status = 404;
+            return;
+        }
+        response.set_content(it->second.first, it->second.second.c_str());
+    });
+    if (!server->start())
+        return nullptr;
+    return server;
+}
+
+class RecordingDelegate : public UpdaterDelegate
+{
+public:
+    QStringList calls;
+    std::optional<UpdaterFailure> failure;
+    std::optional<QString> feed;
+    QList<QUrl> downloadRequests;
+
+    std::optional<QString> feedURLStringForUpdater(Updater *) override
+    {
+        calls << QStringLiteral("feed");
+        return feed;
+    }
+    void updaterDidFindValidUpdate(Updater *, const AppcastItem &item) override
+    {
+        calls << QStringLiteral("found ") + item.versionString;
+    }
+    void updaterDidNotFindUpdate(Updater *) override { calls << QStringLiteral("none"); }
+    void updaterDidAbortWithError(Updater *, const UpdaterFailure &error) override
+    {
+        calls << QStringLiteral("failed");
+        failure = error;
+    }
+    void updaterWillDownloadUpdate(Updater *, const AppcastItem &, const QNetworkRequest &request) override
+    {
+        calls << QStringLiteral("download");
+        downloadRequests << request.url();
+    }
+    void updaterDidDownloadUpdate(Updater *, const AppcastItem &) override
+    {
+        calls << QStringLiteral("downloaded");
+    }
+    void updaterWillInstallUpdate(Updater *, const AppcastItem &) override
+    {
+        calls << QStringLiteral("install");
+    }
+};
+
+class AnsweringDriver : public UpdateUserDriver
+{
+public:
+    Choice answer = Choice::Install;
+    QStringList shown;
+    qint64 lastProgress = -1;
+
+    void showUpdateFound(const AppcastItem &item, std::function<void(Choice)> reply) override
+    {
+        shown << QStringLiteral("found ") + item.displayVersionString;
+        const Choice choice = answer;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [reply, choice] { reply(choice); }, Qt::QueuedConnection);
+    }
+    void showDownloadStarted(std::function<void()>) override { shown << QStringLiteral("progress"); }
+    void showDownloadProgress(qint64 received, qint64) override { lastProgress = received; }
+    void showInstalling() override { shown << QStringLiteral("installing"); }
+    void showUpToDate() override { shown << QStringLiteral("up to date"); }
+    void showUpdateFailed() override { shown << QStringLiteral("failed"); }
+    void dismiss() override { shown << QStringLiteral("dismiss"); }
+};
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &data, QFile::Permissions permissions = {})
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(data);
+    file.close();
+    if (permissions)
+        file.setPermissions(permissions);
+}
+
+const QFile::Permissions kExecutable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+    | QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
+
+// Everything one update session needs: a feed under /feed/, a portable installation,
+// a key pair and the updater wired to a recording delegate.
+struct Rig
+{
+    std::shared_ptr<Site> site = std::make_shared<Site>();
+    std::unique_ptr<TestHttpServer> server;
+    QTemporaryDir dir;
+    UpdateSignature::KeyPair keys = UpdateSignature::generateKeyPair();
+    RecordingDelegate delegate;
+    AnsweringDriver driver;
+    std::unique_ptr<Updater> updater;
+    QString feedURL;
+    QString installPath;
+
+    Rig()
+    {
+        server = serve(site);
+        feedURL = server ? server->url(QStringLiteral("/feed/")) : QString();
+        installPath = dir.path() + QStringLiteral("/Bramble");
+        writeFile(installPath + QStringLiteral("/bramble"), "old program", kExecutable);
+        writeFile(installPath + QStringLiteral("/data.txt"), "old data");
+    }
+
+    UpdaterConfiguration configuration()
+    {
+        UpdaterConfiguration c;
+        c.feedURL = feedURL;
+        c.publicKey = keys.publicKeyBase64;
+        c.currentBuildVersion = QStringLiteral("10");
+        c.installTarget.kind = InstallTarget::Kind::Portable;
+        c.installTarget.path = installPath;
+        c.installTarget.executable = QStringLiteral("bramble");
+        c.settingsPath = dir.path() + QStringLiteral("/Bramble.conf");
+        c.firstCheckDelay = std::chrono::milliseconds(0);
+        c.checkInterval = std::chrono::milliseconds(30);
+        return c;
+    }
+
+    void makeUpdater() { makeUpdater(configuration()); }
+    void makeUpdater(const UpdaterConfiguration &c)
+    {
+        updater = std::make_unique<Updater>(c, &delegate);
+        updater->setUserDriver(&driver);
+        updater->start();
+    }
+
+    // Publishes an archive at /feed/<name> and returns its feed entry.
+    FeedEntry publish(const QString &version, const QByteArray &archive, const QString &name)
+    {
+        site->put(QStringLiteral("/feed/") + name, archive);
+        FeedEntry entry;
+        entry.version = version;
+        entry.displayVersion = QStringLiteral("1.") + version;
+        entry.url = feedURL + name;
+        entry.length = archive.size();
+        entry.signature = UpdateSignature::sign(archive, keys.secretKeyBase64);
+        return entry;
+    }
+
+    void setFeed(const QList<FeedEntry> &entries)
+    {
+        site->put(QStringLiteral("/feed/"), makeFeed(entries), "application/rss+xml");
+    }
+
+    // Runs one session to its end.
+    bool check(bool manual = true)
+    {
+        QSignalSpy finished(updater.get(), &Updater::sessionFinished);
+        if (manual)
+            updater->checkForUpdates();
+        else
+            updater->checkForUpdatesInBackground();
+        return finished.count() > 0 || finished.wait(20000);
+    }
+
+    bool installationUntouched()
+    {
+        return readFile(installPath + QStringLiteral("/bramble")) == "old program"
+            && readFile(installPath + QStringLiteral("/data.txt")) == "old data"
+            && !QFileInfo::exists(UpdateInstaller::stagingFolder(updater->configuration().installTarget));
+    }
+};
+
+QByteArray newRelease(const QByteArray &program = "new program")
+{
+    return makeTarGz({ { QStringLiteral("Bramble/"), {}, 0755, {}, true },
+        { QStringLiteral("Bramble/bramble"), program, 0755 },
+        { QStringLiteral("Bramble/data.txt"), "new data", 0644 },
+        { QStringLiteral("Bramble/lib/libextra.so"), "library", 0644 } });
+}
+} // namespace
+
+class UpdateTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void versionsCompareComponentByComponent_data();
+    void versionsCompareComponentByComponent();
+    void feedIsRead();
+    void brokenFeedIsAnError();
+    void signaturesVerifyOnlyWithTheRightKeyAndBytes();
+    void addressesUnderTheFeed();
+    void archiveEntriesMayNotEscape_data();
+    void archiveEntriesMayNotEscape();
+
+    void noUpdateIsReported();
+    void newestNewerUpdateIsInstalledAndRelaunchRequested();
+    void skippedVersionIsIgnoredOnlyByAutomaticChecks();
+    void tamperedOrMisSizedDownloadIsRefused_data();
+    void tamperedOrMisSizedDownloadIsRefused();
+    void fileOutsideTheFeedIsNeverDownloaded();
+    void redirectOutsideTheFeedIsRefused();
+    void escapingArchiveInstallsNothing();
+    void unwritableInstallationIsRefused();
+    void appImageIsReplacedWithItsPermissions();
+    void insecureFeedIsNotContacted();
+    void automaticChecksFollowTheSchedule();
+};
+
+void UpdateTest::versionsCompareComponentByComponent_data()
+{
+    QTest::addColumn<QString>("left");
+    QTest::addColumn<QString>("right");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("1.10 > 1.9") << "1.10"
+                                << "1.9" << 1;
+    QTest::newRow("1.5.1 > 1.5") << "1.5.1"
+                                 << "1.5" << 1;
+    QTest::newRow("1.5 == 1.5.0") << "1.5"
+                                  << "1.5.0" << 0;
+    QTest::newRow("2 > 1.99.99") << "2"
+                                 << "1.99.99" << 1;
+    QTest::newRow("2.0b1 < 2.0") << "2.0b1"
+                                 << "2.0" << -1;
+    QTest::newRow("2.0b2 > 2.0b1") << "2.0b2"
+                                   << "2.0b1" << 1;
+    QTest::newRow("empty < 1") << ""
+                               << "1" << -1;
+    QTest::newRow("100 > 99") << "100"
+                              << "99" << 1;
+}
+
+void UpdateTest::versionsCompareComponentByComponent()
+{
+    QFETCH(QString, left);
+    QFETCH(QString, right);
+    QFETCH(int, expected);
+    QCOMPARE(compareVersions(left, right), expected);
+    QCOMPARE(compareVersions(right, left), -expected);
+}
+
+void UpdateTest::feedIsRead()
+{
+    const QByteArray xml = QByteArray("<?xml version=\"1.0\"?><rss version=\"2.0\" xmlns:b=\"")
+        + kBrambleUpdateNamespace
+        + "\"><channel><title>x</title>"
+          "<item><title>One</title><pubDate>Tue, 01 Dec 2026 10:00:00 +0100</pubDate>"
+          "<description>Fixes &amp; more</description><b:version>42</b:version>"
+          "<b:shortVersionString>1.4</b:shortVersionString>"
+          "<enclosure url=\"https://u.example/feed/a.tar.gz\" length=\"1234\" type=\"application/gzip\" "
+          "b:edSignature=\"c2ln\"/>"
+          "<b:deltas><enclosure url=\"https://u.example/feed/d.delta\" length=\"9\" "
+          "b:deltaFrom=\"41\"/></b:deltas>"
+          "</item>"
+          "<item><b:version>43</b:version><enclosure length=\"0\"/></item>"
+          "<item><b:version>44</b:version><version>99</version>"
+          "<enclosure url=\"https://u.example/feed/Bramble.AppImage\" length=\"-5\"/></item>"
+          "</channel></rss>";
+    const AppcastParseResult result = parseAppcast(xml);
+    QVERIFY2(result.error.isEmpty(), qPrintable(result.error));
+    QCOMPARE(result.items.size(), 3);
+    const AppcastItem &first = result.items.at(0);
+    QCOMPARE(first.versionString, QStringLiteral("42"));
+    QCOMPARE(first.displayVersionString, QStringLiteral("1.4"));
+    QCOMPARE(first.contentLength, 1234u);
+    QCOMPARE(first.fileURL, std::optional<QUrl>(QUrl(QStringLiteral("https://u.example/feed/a.tar.gz"))));
+    QCOMPARE(first.edSignature, QByteArray("c2ln"));
+    QCOMPARE(first.itemDescription, std::optional<QString>(QStringLiteral("Fixes & more")));
+    QCOMPARE(first.date, std::optional<QDateTime>(QDateTime(QDate(2026, 12, 1), QTime(9, 0), Qt::UTC)));
+    QVERIFY(first.deltaUpdates && first.deltaUpdates->contains(QStringLiteral("41")));
+    QCOMPARE(first.archiveKind(), AppcastItem::ArchiveKind::Portable);
+
+    const AppcastItem &second = result.items.at(1);
+    QVERIFY(!second.fileURL);
+    QCOMPARE(second.contentLength, 0u);
+    QCOMPARE(second.displayVersionString, QStringLiteral("43"));
+    QVERIFY(!second.date && !second.itemDescription && !second.deltaUpdates);
+
+    // An un-namespaced <version> is not ours; a negative length reads as none.
+    const AppcastItem &third = result.items.at(2);
+    QCOMPARE(third.versionString, QStringLiteral("44"));
+    QCOMPARE(third.contentLength, 0u);
+    QCOMPARE(third.archiveKind(), AppcastItem::ArchiveKind::AppImage);
+}
+
+void UpdateTest::brokenFeedIsAnError()
+{
+    QVERIFY(!parseAppcast("<rss><channel><item></channel></rss>").error.isEmpty());
+    QVERIFY(!parseAppcast("<html><body/></html>").error.isEmpty());
+    QVERIFY(!parseAppcast("").error.isEmpty());
+    QVERIFY(parseAppcast("<rss version=\"2.0\"><channel/></rss>").error.isEmpty());
+}
+
+void UpdateTest::signaturesVerifyOnlyWithTheRightKeyAndBytes()
+{
+    const auto keys = UpdateSignature::generateKeyPair();
+    const auto other = UpdateSignature::generateKeyPair();
+    const QByteArray data = "archive bytes";
+    const QByteArray signature = UpdateSignature::sign(data, keys.secretKeyBase64);
+    QVERIFY(!signature.isEmpty());
+    QVERIFY(UpdateSignature::verify(data, signature, keys.publicKeyBase64));
+    QVERIFY(!UpdateSignature::verify(data, signature, other.publicKeyBase64));
+    QVERIFY(!UpdateSignature::verify("archive byteZ", signature, keys.publicKeyBase64));
+    QVERIFY(!UpdateSignature::verify(data, "not base64!", keys.publicKeyBase64));
+    QVERIFY(!UpdateSignature::verify(data, signature, QByteArray()));
+    QVERIFY(UpdateSignature::sign(data, "short").isEmpty());
+}
+
+void UpdateTest::addressesUnderTheFeed()
+{
+    const QString feed = QStringLiteral("https://updates.example/linux/");
+    QVERIFY(
+        Updater::isAddressUnderFeed(QUrl(QStringLiteral("https://updates.example/linux/B-2.tar.gz")), feed));
+    QVERIFY(Updater::isAddressUnderFeed(QUrl(feed), feed));
+    QVERIFY(
+        !Updater::isAddressUnderFeed(QUrl(QStringLiteral("https://updates.example/other/B.tar.gz")), feed));
+    QVERIFY(!Updater::isAddressUnderFeed(
+        QUrl(QStringLiteral("https://updates.example/linux/../x.tar.gz")), feed));
+    QVERIFY(
+        !Updater::isAddressUnderFeed(QUrl(QStringLiteral("https://updates.example/linux/%2e%2e/x")), feed));
+    QVERIFY(
+        !Updater::isAddressUnderFeed(QUrl(QStringLiteral("http://updates.example/linux/B.tar.gz")), feed));
+    // Without the trailing slash a look-alike host would pass a plain prefix test.
+    QVERIFY(!Updater::isAddressUnderFeed(
+        QUrl(QStringLiteral("https://updates.example.evil/x")), QStringLiteral("https://updates.example")));
+}
+
+void UpdateTest::archiveEntriesMayNotEscape_data()
+{
+    QTest::addColumn<QList<ArchiveEntry>>("entries");
+    QTest::newRow("parent") << QList<ArchiveEntry> { { QStringLiteral("ok.txt"), "x" },
+        { QStringLiteral("../escaped.txt"), "x" } };
+    QTest::newRow("nested parent") << QList<ArchiveEntry> { { QStringLiteral("a/../../escaped.txt"), "x" } };
+    QTest::newRow("absolute") << QList<ArchiveEntry> { { QStringLiteral("/tmp/escaped.txt"), "x" } };
+    QTest::newRow("link out") << QList<ArchiveEntry> { { QStringLiteral("out"), {}, 0777,
+        QStringLiteral("..") } };
+    QTest::newRow("absolute link") << QList<ArchiveEntry> { { QStringLiteral("out"), {}, 0777,
+        QStringLiteral("/etc") } };
+    QTest::newRow("write through link")
+        << QList<ArchiveEntry> { { QStringLiteral("in"), {}, 0777, QStringLiteral(".") },
+               { QStringLiteral("in/escaped.txt"), "x" } };
+}
+
+void UpdateTest::archiveEntriesMayNotEscape()
+{
+    QFETCH(QList<ArchiveEntry>, entries);
+    QTemporaryDir dir;
+    const QString archive = dir.path() + QStringLiteral("/a.tar.gz");
+    writeFile(archive, makeTarGz(entries));
+    const QString destination = dir.path() + QStringLiteral("/staging/out");
+    const auto result = UpdateInstaller::extractArchive(archive, destination);
+    QVERIFY(!result.ok());
+    QVERIFY(!QFileInfo::exists(dir.path() + QStringLiteral("/staging/escaped.txt")));
+    QVERIFY(!QFileInfo::exists(QStringLiteral("/tmp/escaped.txt")));
+
+    // A sound archive with a link inside its own folder extracts with its modes.
+    const QString good = dir.path() + QStringLiteral("/good.tar.gz");
+    writeFile(good,
+        makeTarGz({ { QStringLiteral("./bin/tool"), "#!", 0755 }, { QStringLiteral("lib/x.so"), "so", 0644 },
+            { QStringLiteral("bin/lib"), {}, 0777, QStringLiteral("../lib") } }));
+    const QString goodOut = dir.path() + QStringLiteral("/good");
+    const auto ok = UpdateInstaller::extractArchive(good, goodOut);
+    QVERIFY2(ok.ok(), qPrintable(ok.error));
+    QVERIFY(QFileInfo(goodOut + QStringLiteral("/bin/tool")).isExecutable());
+    QCOMPARE(readFile(goodOut + QStringLiteral("/bin/lib/x.so")), QByteArray("so"));
+}
+
+void UpdateTest::noUpdateIsReported()
+{
+    Rig rig;
+    QVERIFY(rig.server);
+    rig.setFeed({ rig.publish(QStringLiteral("10"), newRelease(), QStringLiteral("same.tar.gz")),
+        rig.publish(QStringLiteral("9"), newRelease(), QStringLiteral("old.tar.gz")) });
+    rig.makeUpdater();
+    QVERIFY(rig.check());
+    QCOMPARE(rig.delegate.calls, QStringList({ "feed", "none" }));
+    QCOMPARE(rig.driver.shown, QStringList({ "up to date" }));
+    QVERIFY(rig.installationUntouched());
+    QVERIFY(rig.updater->canCheckForUpdates());
+}
+
+void UpdateTest::newestNewerUpdateIsInstalledAndRelaunchRequested()
+{
+    Rig rig;
+    QVERIFY(rig.server);
+    rig.setFeed({ rig.publish(QStringLiteral("11"), newRelease("eleven"), QStringLiteral("B-11.tar.gz")),
+        rig.publish(QStringLiteral("12"), newRelease("twelve"), QStringLiteral("B-12.tar.gz")),
+        rig.publish(QStringLiteral("9"), newRelease("nine"), QStringLiteral("B-9.tar.gz")) });
+    rig.makeUpdater();
+    QSignalSpy relaunch(rig.updater.get(), &Updater::relaunchRequested);
+    QSignalSpy canCheck(rig.updater.get(), &Updater::canCheckForUpdatesChanged);
+    QVERIFY(rig.check());
+
+    QCOMPARE(rig.delegate.calls, QStringList({ "feed", "found 12", "download", "downloaded", "install" }));
+    QCOMPARE(rig.driver.shown, QStringList({ "found 1.12", "progress", "installing", "dismiss" }));
+    QCOMPARE(rig.driver.lastProgress, qint64(newRelease("twelve").size()));
+    QCOMPARE(readFile(rig.installPath + QStringLiteral("/bramble")), QByteArray("twelve"));
+    QCOMPARE(readFile(rig.installPath + QStringLiteral("/data.txt")), QByteArray("new data"));
+    QCOMPARE(readFile(rig.installPath + QStringLiteral("/lib/libextra.so")), QByteArray("library"));
+    QVERIFY(QFileInfo(rig.installPath + QStringLiteral("/bramble")).isExecutable());
+    // No backup or staging copies are left beside the installation.
+    QCOMPARE(QDir(rig.dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList({ "Bramble" }));
+    QCOMPARE(relaunch.count(), 1);
+    QCOMPARE(relaunch.at(0).at(0).toString(), rig.installPath + QStringLiteral("/bramble"));
+    // Busy during the session, free again after it.
+    QCOMPARE(canCheck.count(), 2);
+    QVERIFY(rig.updater->canCheckForUpdates());
+}
+
+void UpdateTest::skippedVersionIsIgnoredOnlyByAutomaticChecks()
+{
+    Rig rig;
+    QVERIFY(rig.server);
+    rig.setFeed({ rig.publish(QStringLiteral("11"), newRelease(), QStringLiteral("B-11.tar.gz")) });
+    rig.makeUpdater();
+    rig.driver.answer = UpdateUserDriver::Choice::SkipThisVersion;
+    QVERIFY(rig.check(false));
+    QCOMPARE(rig.updater->skippedVersion(), QStringLiteral("11"));
+    QVERIFY(rig.installationUntouched());
+
+    rig.delegate.calls.clear();
+    QVERIFY(rig.check(false));
+    QCOMPARE(rig.delegate.calls, QStringList({ "feed", "none" }));
+
+    rig.delegate.calls.clear();
+    rig.driver.answer = UpdateUserDriver::Choice::Later;
+    QVERIFY(rig.check(true));
+    QCOMPARE(rig.delegate.calls, QStringList({ "feed", "found 11" }));
+    QVERIFY(rig.installationUntouched());
+
+    // A newer release than the skipped one is offered again.
+    rig.setFeed({ rig.publish(QStringLiteral("11"), newRelease(), QStringLiteral("B-11.tar.gz")),
+        rig.publish(QStringLiteral("12"), newRelease(), QStringLiteral("B-12.tar.gz")) });
+    rig.delegate.calls.clear();
+    QVERIFY(rig.check(false));
+    QCOMPARE(rig.delegate.calls, QStringList({ "feed", "found 12" }));
+}
+
+void UpdateTest::tamperedOrMisSizedDownloadIsRefused_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("tampered") << "tampered";
+    QTest::newRow("longer than announced") << "longer";
+    QTest::newRow("shorter than announced") << "shorter";
+    QTest::newRow("signed with another key") << "key";
+    QTest::newRow("unsigned") << "unsigned";
+}
+
+void UpdateTest::tamperedOrMisSizedDownloadIsRefused()
+{
+    QFETCH(QString, fault);
+    Rig rig;
+    QVERIFY(rig.server);
+    const QByteArray archive = newRelease();
+    FeedEntry entry = rig.publish(QStringLiteral("11"), archive, QStringLiteral("B-11.tar.gz"));
+    if (fault == QLatin1String("tampered")) {
+        QByteArray bad = archive;
+        bad[bad.size() / 2] = char(bad[bad.size() / 2] ^ 0x01);
+        rig.site->put(QStringLiteral("/feed/B-11.tar.gz"), bad);
+    } else if (fault == QLatin1String("longer")) {
+        entry.length -= 1;
+    } else if (fault == QLatin1String("shorter")) {
+        entry.length += 1;
+    } else if (fault == QLatin1String("key")) {
+        entry.signature = UpdateSignature::sign(archive, UpdateSignature::generateKeyPair().secretKeyBase64);
+    } else {
+        entry.signature.clear();
+    }
+    rig.setFeed({ entry });
+    rig.makeUpdater();
+    QSignalSpy relaunch(rig.updater.get(), &Updater::relaunchRequested);
+    QVERIFY(rig.check());
+    QCOMPARE(rig.delegate.calls, QStringList({ "feed", "found 11", "download", "failed" }));
+    QVERIFY(rig.delegate.failure && rig.delegate.failure->updateError());
+    QCOMPARE(rig.delegate.failure->updateError()->kind(), UpdateError::Kind::signatureVerificationFailed);
+    QVERIFY(rig.delegate.failure->localizedDescription().contains(QLatin1String("signature")));
+    QVERIFY(rig.installationUntouched());
+    QCOMPARE(relaunch.count(), 0);
+    QVERIFY(rig.driver.shown.contains(QLatin1String("failed")));
+}
+
+void UpdateTest::fileOutsideTheFeedIsNeverDownloaded()
+{
+    Rig rig;
+    QVERIFY(rig.server);
+    FeedEntry entry = rig.publish(QStringLiteral("11"), newRelease(), QStringLiteral("B-11.tar.gz"));
+    entry.url = rig.server->url(QStringLiteral("/elsewhere/B-11.tar.gz"));
+    rig.site->put(QStringLiteral("/elsewhere/B-11.tar.gz"), newRelease());
+    rig.setFeed({ entry });
+    rig.makeUpdater();
+    QVERIFY(rig.check());
+    QCOMPARE(rig.delegate.calls, QStringList({ "feed", "found 11" }));
+    QCOMPARE(rig.site->log(), QStringList({ "/feed/" }));
+    QVERIFY(rig.installationUntouched());
+}
+
+void UpdateTest::redirectOutsideTheFeedIsRefused()
+{
+    Rig rig;
+    QVERIFY(rig.server);
+    const QByteArray archive = newRelease();
+    rig.setFeed({ rig.publish(QStringLiteral("11"), archive, QStringLiteral("B-11.tar.gz")) });
+    rig.site->put(QStringLiteral("/elsewhere/B-11.tar.gz"), archive);
+    {
+        std::lock_guard lock(rig.site->mutex);
+        rig.site->redirects["/feed/B-11.tar.gz"]
+            = rig.server->url(QStringLiteral("/elsewhere/B-11.tar.gz")).toStdString();
+    }
+    rig.makeUpdater();
+    QVERIFY(rig.check());
+    QCOMPARE(rig.delegate.calls, QStringList({ "feed", "found 11", "download", "failed" }));
+    QCOMPARE(rig.delegate.failure->updateError()->kind(), UpdateError::Kind::unauthorizedUpdateSource);
+    QVERIFY(!rig.site->log().contains(QLatin1String("/elsewhere/B-11.tar.gz")));
+    QVERIFY(rig.installationUntouched());
+}
+
+void UpdateTest::escapingArchiveInstallsNothing()
+{
+    Rig rig;
+    QVERIFY(rig.server);
+    const QByteArray archive = makeTarGz({ { QStringLiteral("Bramble/bramble"), "evil", 0755 },
+        { QStringLiteral("Bramble/../../planted.txt"), "planted" } });
+    rig.setFeed({ rig.publish(QStringLiteral("11"), archive, QStringLiteral("B-11.tar.gz")) });
+    rig.makeUpdater();
+    QSignalSpy relaunch(rig.updater.get(), &Updater::relaunchRequested);
+    QVERIFY(rig.check());
+    QCOMPARE(rig.delegate.calls,
+        QStringList({ "feed", "found 11", "download", "downloaded", "install", "failed" }));
+    QCOMPARE(rig.delegate.failure->updateError()->kind(), UpdateError::Kind::installationFailed);
+    QVERIFY(rig.installationUntouched());
+    QVERIFY(!QFileInfo::exists(rig.dir.path() + QStringLiteral("/planted.txt")));
+    QVERIFY(!QFileInfo::exists(QFileInfo(rig.dir.path()).absolutePath() + QStringLiteral("/planted.txt")));
+    QCOMPARE(relaunch.count(), 0);
+}
+
+void UpdateTest::unwritableInstallationIsRefused()
+{
+    Rig rig;
+    QVERIFY(rig.server);
+    rig.setFeed({ rig.publish(QStringLiteral("11"), newRelease(), QStringLiteral("B-11.tar.gz")) });
+    UpdaterConfiguration c = rig.configuration();
+    c.installTarget.path = QStringLiteral("/usr/lib/bramble");
+    rig.makeUpdater(c);
+    QVERIFY(rig.check());
+    QCOMPARE(rig.delegate.calls, QStringList({ "feed", "found 11", "failed" }));
+    const UpdateError *error = rig.delegate.failure->updateError();
+    QVERIFY(error);
+    QCOMPARE(error->kind(), UpdateError::Kind::installationFailed);
+    QVERIFY(error->localizedDescription().contains(QLatin1String("package manager")));
+    QVERIFY(!rig.site->log().contains(QLatin1String("/feed/B-11.tar.gz")));
+
+    // A folder we may not write to is refused the same way.
+    QFile::setPermissions(rig.dir.path(), QFile::ReadOwner | QFile::ExeOwner);
+    const bool readOnly = !QFileInfo(rig.dir.path()).isWritable(); // root ignores permissions
+    if (readOnly) {
+        rig.makeUpdater();
+        rig.delegate.calls.clear();
+        QVERIFY(rig.check());
+        QCOMPARE(rig.delegate.calls, QStringList({ "feed", "found 11", "failed" }));
+        QVERIFY(rig.delegate.failure->localizedDescription().contains(QLatin1String("package manager")));
+    }
+    QFile::setPermissions(rig.dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+void UpdateTest::appImageIsReplacedWithItsPermissions()
+{
+    Rig rig;
+    QVERIFY(rig.server);
+    const QString appImage = rig.dir.path() + QStringLiteral("/Bramble-x86_64.AppImage");
+    writeFile(appImage, "old image", kExecutable);
+    const QByteArray image = "new image bytes";
+    FeedEntry portable = rig.publish(QStringLiteral("13"), newRelease(), QStringLiteral("B-13.tar.gz"));
+    FeedEntry entry = rig.publish(QStringLiteral("12"), image, QStringLiteral("Bramble-12.AppImage"));
+    entry.type = QStringLiteral("application/vnd.appimage");
+    rig.setFeed({ portable, entry });
+    UpdaterConfiguration c = rig.configuration();
+    c.installTarget.kind = InstallTarget::Kind::AppImage;
+    c.installTarget.path = appImage;
+    rig.makeUpdater(c);
+    QSignalSpy relaunch(rig.updater.get(), &Updater::relaunchRequested);
+    QVERIFY(rig.check());
+    // The newer portable release is not for an AppImage installation.
+    QCOMPARE(rig.delegate.calls, QStringList({ "feed", "found 12", "download", "downloaded", "install" }));
+    QCOMPARE(readFile(appImage), image);
+    QCOMPARE(QFileInfo(appImage).permissions() & kExecutable, kExecutable);
+    QCOMPARE(relaunch.count(), 1);
+    QCOMPARE(relaunch.at(0).at(0).toString(), appImage);
+}
+
+void UpdateTest::insecureFeedIsNotContacted()
+{
+    Rig rig;
+    QVERIFY(rig.server);
+    rig.delegate.feed = QStringLiteral("http://updates.bramble.invalid/feed/");
+    rig.makeUpdater();
+    QVERIFY(rig.check());
+    QCOMPARE(rig.delegate.calls, QStringList({ "feed", "failed" }));
+    QCOMPARE(rig.delegate.failure->updateError()->kind(), UpdateError::Kind::unauthorizedUpdateSource);
+    QVERIFY(rig.site->log().isEmpty());
+}
+
+void UpdateTest::automaticChecksFollowTheSchedule()
+{
+    Rig rig;
+    QVERIFY(rig.server);
+    rig.setFeed({});
+    rig.makeUpdater();
+    QSignalSpy finished(rig.updater.get(), &Updater::sessionFinished);
+    QVERIFY(!rig.updater->automaticCheckScheduled());
+    rig.updater->setAutomaticallyChecksForUpdates(true);
+    QVERIFY(rig.updater->automaticCheckScheduled());
+    QTRY_VERIFY_WITH_TIMEOUT(finished.count() >= 3, 20000);
+    QVERIFY(rig.driver.shown.isEmpty()); // background checks stay quiet when nothing is found
+    rig.updater->setAutomaticallyChecksForUpdates(false);
+    QVERIFY(!rig.updater->automaticCheckScheduled());
+}
+
+BRAMBLE_TEST_CORE_MAIN(UpdateTest)
+#include "tst_update.moc"
