@@ -112,11 +112,18 @@ QCoro::Task<std::optional<QByteArray>> probeIcon(
 
 std::optional<QString> findDescription(const QString &page)
 {
-    for (const char *source : descriptionPatterns) {
-        const QRegularExpression pattern(
-            QString::fromLatin1(source), QRegularExpression::CaseInsensitiveOption);
-        if (!pattern.isValid())
-            continue;
+    // Compiled once; a pattern that failed to compile is skipped.
+    static const QList<QRegularExpression> patterns = [] {
+        QList<QRegularExpression> compiled;
+        for (const char *source : descriptionPatterns) {
+            QRegularExpression pattern(
+                QString::fromLatin1(source), QRegularExpression::CaseInsensitiveOption);
+            if (pattern.isValid())
+                compiled.append(pattern);
+        }
+        return compiled;
+    }();
+    for (const QRegularExpression &pattern : patterns) {
         const auto match = pattern.match(page);
         if (match.hasMatch() && match.capturedStart(1) >= 0)
             return match.captured(1);
