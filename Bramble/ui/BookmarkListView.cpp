@@ -1,0 +1,868 @@
+#include "ui/BookmarkListView.h"
+
+#include "metadata/MetadataFetcher.h"
+#include "model/BookmarkGroup.h"
+#include "model/BookmarkItem.h"
+#include "model/BookmarkListModel.h"
+#include "model/ModelContext.h"
+#include "ui/AppSignals.h"
+#include "ui/BookmarkRowView.h"
+#include "ui/ContextMenu.h"
+#include "ui/DropState.h"
+#include "ui/EditLinkView.h"
+#include "ui/InsertionIndicator.h"
+#include "ui/LinkOpener.h"
+#include "ui/RowMoveAnimator.h"
+#include "ui/ShareMenu.h"
+#include "ui/Symbols.h"
+#include "ui/TextFieldAlert.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDrag>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QStackedWidget>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+
+namespace {
+
+void printLine(const QString &line)
+{
+    std::fputs(line.toUtf8().append('\n').constData(), stdout);
+    std::fflush(stdout);
+}
+
+QColor secondaryText(const QPalette &palette)
+{
+    QColor color = palette.color(QPalette::WindowText);
+    color.setAlphaF(0.55f);
+    return color;
+}
+
+// What the pane shows while the group has no link.
+QWidget *makeEmptyState(QWidget *parent)
+{
+    auto *panel = new QWidget(parent);
+    panel->setObjectName(QStringLiteral("emptyState"));
+    auto *symbol = new QLabel(panel);
+    symbol->setObjectName(QStringLiteral("emptyStateSymbol"));
+    symbol->setAlignment(Qt::AlignCenter);
+    symbol->setPixmap(Symbols::pixmap(
+        QStringLiteral("link"), QSize(44, 44), secondaryText(panel->palette()), panel->devicePixelRatioF()));
+    auto *title = new QLabel(QStringLiteral("暂无链接"), panel);
+    title->setObjectName(QStringLiteral("emptyStateTitle"));
+    title->setAlignment(Qt::AlignCenter);
+    QFont titleFont = title->font();
+    titleFont.setBold(true);
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.4);
+    title->setFont(titleFont);
+    auto *description = new QLabel(QStringLiteral("点击右上角的 + 添加新链接"), panel);
+    description->setObjectName(QStringLiteral("emptyStateDescription"));
+    description->setAlignment(Qt::AlignCenter);
+    QPalette descriptionPalette = description->palette();
+    descriptionPalette.setColor(QPalette::WindowText, secondaryText(descriptionPalette));
+    description->setPalette(descriptionPalette);
+    auto *layout = new QVBoxLayout(panel);
+    layout->addStretch(1);
+    layout->addWidget(symbol);
+    layout->addWidget(title);
+    layout->addWidget(description);
+    layout->addStretch(1);
+    return panel;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// BookmarkRowList
+
+BookmarkRowList::BookmarkRowList(BookmarkListView *owner)
+    : QListView(owner)
+    , m_owner(owner)
+{
+    setObjectName(QStringLiteral("bookmarkList"));
+    setSelectionMode(QAbstractItemView::NoSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setUniformItemSizes(true);
+    // Half the gap on each side of every row, and the other half above the first row and
+    // below the last, so rows are 8 apart with 8 at both ends.
+    setSpacing(BookmarkRowView::rowSpacing / 2);
+    setViewportMargins(0, BookmarkRowView::rowSpacing / 2, 0, BookmarkRowView::rowSpacing / 2);
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setMouseTracking(true);
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    // Our own drag start and drop handling; the view's built-in ones would move model rows.
+    setDragDropMode(QAbstractItemView::NoDragDrop);
+    setDragEnabled(false);
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
+    setAutoScroll(true);
+    QPalette transparent = palette();
+    transparent.setColor(QPalette::Base, Qt::transparent);
+    viewport()->setAutoFillBackground(false);
+    setAttribute(Qt::WA_MacShowFocusRect, false);
+}
+
+BookmarkItem *BookmarkRowList::itemAt(const QPoint &position) const
+{
+    const QModelIndex index = indexAt(position);
+    if (!index.isValid())
+        return nullptr;
+    // Only the card counts, not the margins beside it.
+    if (!m_owner->m_rowView->cardRect(visualRect(index)).contains(position))
+        return nullptr;
+    return m_owner->m_model->itemAt(index.row());
+}
+
+void BookmarkRowList::updateHover(const QPoint &position)
+{
+    m_owner->m_rowView->setHoveredItem(itemAt(position));
+}
+
+void BookmarkRowList::mousePressEvent(QMouseEvent *event)
+{
+    const QPoint position = event->position().toPoint();
+    updateHover(position);
+    m_pressPosition = position;
+    m_pressedItem = itemAt(position);
+    m_pressedButton = 0;
+    if (m_pressedItem && event->button() == Qt::LeftButton) {
+        const QModelIndex index = indexAt(position);
+        m_pressedButton = int(m_owner->m_rowView->buttonAt(visualRect(index), position, m_pressedItem));
+        if (m_pressedButton)
+            return;
+    }
+    QListView::mousePressEvent(event);
+}
+
+void BookmarkRowList::mouseMoveEvent(QMouseEvent *event)
+{
+    const QPoint position = event->position().toPoint();
+    updateHover(position);
+    if ((event->buttons() & Qt::LeftButton) && m_pressedItem && !m_pressedButton
+        && (position - m_pressPosition).manhattanLength() >= QApplication::startDragDistance()) {
+        BookmarkItem *item = m_pressedItem;
+        m_pressedItem = nullptr;
+        startLinkDrag(item);
+        return;
+    }
+    if (m_pressedButton)
+        return;
+    QListView::mouseMoveEvent(event);
+}
+
+void BookmarkRowList::mouseReleaseEvent(QMouseEvent *event)
+{
+    const QPoint position = event->position().toPoint();
+    const auto pressed = BookmarkRowView::Button(m_pressedButton);
+    m_pressedButton = 0;
+    BookmarkItem *item = m_pressedItem;
+    m_pressedItem = nullptr;
+    if (pressed != BookmarkRowView::Button::none) {
+        const QModelIndex index = indexAt(position);
+        if (item && itemAt(position) == item
+            && m_owner->m_rowView->buttonAt(visualRect(index), position, item) == pressed) {
+            if (pressed == BookmarkRowView::Button::edit) {
+                m_owner->setEditingBookmark(item);
+            } else {
+                const QRect button = m_owner->m_rowView->buttonRect(visualRect(index), pressed);
+                m_owner->showShareMenu(item, viewport()->mapToGlobal(button.bottomLeft()));
+            }
+        }
+        return;
+    }
+    QListView::mouseReleaseEvent(event);
+}
+
+void BookmarkRowList::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    const QPoint position = event->position().toPoint();
+    BookmarkItem *item = itemAt(position);
+    if (item && event->button() == Qt::LeftButton) {
+        const QModelIndex index = indexAt(position);
+        if (m_owner->m_rowView->buttonAt(visualRect(index), position, item) == BookmarkRowView::Button::none)
+            m_owner->openBookmark(item, false);
+        return;
+    }
+    QListView::mouseDoubleClickEvent(event);
+}
+
+bool BookmarkRowList::viewportEvent(QEvent *event)
+{
+    if (event->type() == QEvent::Leave)
+        m_owner->m_rowView->setHoveredItem(nullptr);
+    return QListView::viewportEvent(event);
+}
+
+void BookmarkRowList::paintEvent(QPaintEvent *event)
+{
+    QListView::paintEvent(event);
+    DropState *state = m_owner->m_dropState;
+    BookmarkItem *dragged = state->draggedItem();
+    BookmarkItem *target = state->targetItem();
+    if (!dragged && !target)
+        return;
+    QPainter painter(viewport());
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    // The dragged row is drawn above its neighbours.
+    if (dragged) {
+        const int row = m_owner->m_model->rowOf(dragged);
+        if (row >= 0) {
+            option.rect = visualRect(m_owner->m_model->index(row));
+            if (option.rect.intersects(event->rect()))
+                m_owner->m_rowView->paintRow(&painter, option, dragged);
+        }
+    }
+    if (target && target != dragged) {
+        const int row = m_owner->m_model->rowOf(target);
+        if (row >= 0) {
+            const QRect rect = m_owner->m_rowView->cardRect(visualRect(m_owner->m_model->index(row)));
+            InsertionIndicator { true, state->dropEdge() }.paint(&painter, rect, BookmarkRowView::rowSpacing);
+        }
+    }
+}
+
+void BookmarkRowList::startLinkDrag(BookmarkItem *item)
+{
+    QMimeData *data = m_owner->beginDrag(item);
+    if (!data)
+        return;
+    auto *drag = new QDrag(this);
+    drag->setMimeData(data);
+    const int row = m_owner->m_model->rowOf(item);
+    if (row >= 0) {
+        QStyleOptionViewItem option;
+        initViewItemOption(&option);
+        const QRect card = m_owner->m_rowView->cardRect(visualRect(m_owner->m_model->index(row)));
+        option.rect = QRect(QPoint(0, 0), QSize(viewport()->width(), card.height()));
+        const qreal ratio = devicePixelRatioF();
+        QPixmap pixmap(QSize(viewport()->width(), card.height()) * ratio);
+        pixmap.setDevicePixelRatio(ratio);
+        pixmap.fill(Qt::transparent);
+        {
+            QPainter painter(&pixmap);
+            m_owner->m_rowView->paintRow(&painter, option, item);
+        }
+        drag->setPixmap(pixmap);
+        drag->setHotSpot(m_pressPosition - QPoint(0, card.top()));
+    }
+    // The platform runs the drag; the drop handlers below do the reordering.
+    drag->exec(Qt::MoveAction | Qt::CopyAction, Qt::MoveAction);
+    m_owner->endDrag();
+}
+
+int BookmarkRowList::dropRowAt(const QPoint &position) const
+{
+    QModelIndex index = indexAt(position);
+    if (!index.isValid()) {
+        const int half = BookmarkRowView::rowSpacing / 2 + 1;
+        index = indexAt(position - QPoint(0, half));
+        if (!index.isValid())
+            index = indexAt(position + QPoint(0, half));
+    }
+    if (!index.isValid() || !m_owner->m_model->itemAt(index.row()))
+        return -1;
+    return index.row();
+}
+
+LinkDropDelegate BookmarkRowList::dropDelegate(int row) const
+{
+    LinkDropDelegate delegate;
+    delegate.item = m_owner->m_model->itemAt(row);
+    delegate.group = m_owner->m_group;
+    delegate.modelContext = m_owner->m_modelContext;
+    delegate.currentList = m_owner->m_model->items();
+    delegate.dropState = m_owner->m_dropState;
+    delegate.itemHeight = visualRect(m_owner->m_model->index(row)).height();
+    return delegate;
+}
+
+void BookmarkRowList::handleDragPosition(QDropEvent *event)
+{
+    const QPoint position = event->position().toPoint();
+    const int row = dropRowAt(position);
+    BookmarkItem *item = row >= 0 ? m_owner->m_model->itemAt(row) : nullptr;
+    if (item != m_dropRowItem) {
+        if (m_dropRowItem) {
+            const int previous = m_owner->m_model->rowOf(m_dropRowItem);
+            if (previous >= 0)
+                dropDelegate(previous).dropExited();
+            else if (m_owner->m_dropState->targetItem() == m_dropRowItem)
+                m_owner->m_dropState->setTargetItem(nullptr);
+        }
+        m_dropRowItem = item;
+        if (item)
+            dropDelegate(row).dropEntered();
+    }
+    if (!item) {
+        event->ignore();
+        return;
+    }
+    const QPointF local(position.x(), position.y() - visualRect(model()->index(row, 0)).top());
+    if (dropDelegate(row).dropUpdated(local) == LinkDropDelegate::Proposal::cancel) {
+        event->ignore();
+        return;
+    }
+    if (event->possibleActions() & Qt::MoveAction)
+        event->setDropAction(Qt::MoveAction);
+    event->accept();
+}
+
+void BookmarkRowList::leaveDropTarget()
+{
+    if (m_dropRowItem) {
+        const int row = m_owner->m_model->rowOf(m_dropRowItem);
+        if (row >= 0)
+            dropDelegate(row).dropExited();
+        else if (m_owner->m_dropState->targetItem() == m_dropRowItem)
+            m_owner->m_dropState->setTargetItem(nullptr);
+    }
+    m_dropRowItem = nullptr;
+    stopAutoScroll();
+    setState(NoState);
+}
+
+void BookmarkRowList::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!LinkDropDelegate::validateDrop(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    setState(DraggingState);
+    // Accept the enter itself so that move events keep coming even over a refused row.
+    event->acceptProposedAction();
+    handleDragPosition(event);
+    event->accept();
+}
+
+void BookmarkRowList::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (!LinkDropDelegate::validateDrop(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    handleDragPosition(event);
+    const QPoint position = event->position().toPoint();
+    const int margin = autoScrollMargin();
+    if (position.y() < margin || position.y() > viewport()->height() - margin)
+        startAutoScroll();
+}
+
+void BookmarkRowList::dragLeaveEvent(QDragLeaveEvent *event)
+{
+    leaveDropTarget();
+    event->accept();
+}
+
+void BookmarkRowList::dropEvent(QDropEvent *event)
+{
+    if (!LinkDropDelegate::validateDrop(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    const QPoint position = event->position().toPoint();
+    const int row = dropRowAt(position);
+    bool handled = false;
+    if (row >= 0) {
+        const LinkDropDelegate delegate = dropDelegate(row);
+        const QPointF local(position.x(), position.y() - visualRect(model()->index(row, 0)).top());
+        // A drop right after entering a row: make sure the target and half are this row's.
+        if (m_dropRowItem != delegate.item) {
+            delegate.dropEntered();
+            m_dropRowItem = delegate.item;
+        }
+        if (delegate.dropUpdated(local) == LinkDropDelegate::Proposal::move)
+            handled = delegate.performDrop();
+    }
+    m_dropRowItem = nullptr;
+    stopAutoScroll();
+    setState(NoState);
+    if (handled) {
+        if (event->possibleActions() & Qt::MoveAction)
+            event->setDropAction(Qt::MoveAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+    viewport()->update();
+}
+
+// ---------------------------------------------------------------------------------------------
+// BookmarkListView
+
+BookmarkListView::BookmarkListView(BookmarkGroup *group, ModelContext *modelContext, QWidget *parent)
+    : QWidget(parent)
+    , m_group(group)
+    , m_modelContext(modelContext)
+    , m_model(new BookmarkListModel(group, this))
+    , m_dropState(new DropState(this))
+    , m_toolBar(new QToolBar(this))
+    , m_titleLabel(new QLabel(this))
+    , m_openAllAction(new QAction(
+          Symbols::icon(QStringLiteral("arrow.up.right.square")), QStringLiteral("打开全部"), this))
+    , m_addLinkAction(
+          new QAction(Symbols::icon(QStringLiteral("link.badge.plus")), QStringLiteral("添加链接"), this))
+    , m_stack(new QStackedWidget(this))
+    , m_emptyState(makeEmptyState(this))
+    , m_list(new BookmarkRowList(this))
+    , m_rowView(nullptr)
+    , m_animator(nullptr)
+    , m_addLinkAlert(new TextFieldAlert(QStringLiteral("添加新链接"),
+          QStringLiteral("例如: https://www.apple.com"), QStringLiteral("添加"), this))
+    , m_openAllAlert(new QMessageBox(this))
+{
+    setObjectName(QStringLiteral("bookmarkListView"));
+    setWindowTitle(group->name());
+
+    // Toolbar: the pane title, then the actions at the trailing end.
+    m_toolBar->setObjectName(QStringLiteral("bookmarkToolBar"));
+    m_toolBar->setMovable(false);
+    m_toolBar->setFloatable(false);
+    m_toolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_toolBar->setIconSize(QSize(18, 18));
+    m_titleLabel->setObjectName(QStringLiteral("paneTitle"));
+    m_titleLabel->setText(group->name());
+    QFont titleFont = m_titleLabel->font();
+    titleFont.setBold(true);
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.2);
+    m_titleLabel->setFont(titleFont);
+    m_titleLabel->setContentsMargins(8, 0, 8, 0);
+    m_toolBar->addWidget(m_titleLabel);
+    auto *spacer = new QWidget(m_toolBar);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    m_toolBar->addWidget(spacer);
+    m_openAllAction->setObjectName(QStringLiteral("openAllAction"));
+    m_openAllAction->setToolTip(QStringLiteral("一键打开该组所有链接"));
+    m_openAllAction->setStatusTip(QStringLiteral("一键打开该组所有链接"));
+    m_addLinkAction->setObjectName(QStringLiteral("addLinkAction"));
+    m_toolBar->addAction(m_openAllAction);
+    m_toolBar->addAction(m_addLinkAction);
+    connect(m_openAllAction, &QAction::triggered, this, [this] { setShowOpenAllAlert(true); });
+    connect(m_addLinkAction, &QAction::triggered, this, [this] { setShowAddLinkSheet(true); });
+    connect(group, &BookmarkGroup::nameChanged, this, [this] {
+        if (!m_group)
+            return;
+        m_titleLabel->setText(m_group->name());
+        setWindowTitle(m_group->name());
+    });
+
+    // Rows.
+    m_list->setModel(m_model);
+    m_rowView = new BookmarkRowView(m_list, modelContext, m_list);
+    m_animator
+        = new RowMoveAnimator(m_list, m_model, [this](int row) { return quintptr(m_model->itemAt(row)); });
+    m_rowView->setAnimator(m_animator);
+    m_list->setItemDelegate(m_rowView);
+    connect(m_list, &QListView::customContextMenuRequested, this, &BookmarkListView::showRowMenu);
+    connect(m_dropState, &DropState::changed, m_list->viewport(), qOverload<>(&QWidget::update));
+
+    m_stack->addWidget(m_emptyState);
+    m_stack->addWidget(m_list);
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, &BookmarkListView::updateContent);
+    connect(m_model, &QAbstractItemModel::rowsRemoved, this, &BookmarkListView::updateContent);
+    connect(m_model, &QAbstractItemModel::modelReset, this, &BookmarkListView::updateContent);
+    updateContent();
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_toolBar);
+    layout->addWidget(m_stack, 1);
+
+    // Add-link alert.
+    m_addLinkAlert->setObjectName(QStringLiteral("addLinkAlert"));
+    connect(m_addLinkAlert, &TextFieldAlert::textChanged, this,
+        [this](const QString &text) { m_newUrlString = text; });
+    connect(m_addLinkAlert, &QDialog::accepted, this, [this] { addBookmark(); });
+    connect(m_addLinkAlert, &QDialog::rejected, this, [this] { setNewUrlString(QString()); });
+    connect(m_addLinkAlert, &QDialog::finished, this, [this] { m_showAddLinkSheet = false; });
+
+    // Open-all confirmation.
+    m_openAllAlert->setObjectName(QStringLiteral("openAllAlert"));
+    m_openAllAlert->setWindowModality(Qt::WindowModal);
+    m_openAllAlert->setIcon(QMessageBox::Warning);
+    m_openAllAlert->setWindowTitle(QStringLiteral("确认打开全部?"));
+    m_openAllAlert->setText(QStringLiteral("确认打开全部?"));
+    QPushButton *cancel = m_openAllAlert->addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+    QPushButton *open = m_openAllAlert->addButton(QStringLiteral("打开"), QMessageBox::DestructiveRole);
+    cancel->setObjectName(QStringLiteral("cancelButton"));
+    open->setObjectName(QStringLiteral("openButton"));
+    QPalette destructive = open->palette();
+    destructive.setColor(QPalette::ButtonText, QColor(215, 0, 21));
+    open->setPalette(destructive);
+    m_openAllAlert->setDefaultButton(cancel);
+    m_openAllAlert->setEscapeButton(cancel);
+    connect(m_openAllAlert, &QMessageBox::buttonClicked, this, [this, open](QAbstractButton *button) {
+        m_showOpenAllAlert = false;
+        if (button == open)
+            openAllBookmarks();
+    });
+    connect(m_openAllAlert, &QDialog::finished, this, [this] { m_showOpenAllAlert = false; });
+}
+
+BookmarkListView::~BookmarkListView()
+{
+    // Sheets are children of the pane; close them without calling back into a half-gone view.
+    if (m_editLinkView)
+        m_editLinkView->disconnect(this);
+}
+
+QWidget *BookmarkListView::currentContent() const
+{
+    return m_stack->currentWidget();
+}
+
+void BookmarkListView::updateContent()
+{
+    const bool hasLinks = m_model->rowCount() > 0;
+    m_openAllAction->setVisible(hasLinks);
+    m_stack->setCurrentWidget(hasLinks ? static_cast<QWidget *>(m_list) : m_emptyState);
+}
+
+bool BookmarkListView::usable(const BookmarkItem *bookmark)
+{
+    return bookmark && !bookmark->isDeleted();
+}
+
+void BookmarkListView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // Each time the pane is shown, not when the window comes back from being minimised.
+    if (!event->spontaneous())
+        normalizeBookmarkSortOrders();
+}
+
+// --- View state --------------------------------------------------------------------------------
+
+void BookmarkListView::setShowAddLinkSheet(bool show)
+{
+    if (show == m_showAddLinkSheet)
+        return;
+    m_showAddLinkSheet = show;
+    if (show) {
+        m_addLinkAlert->setText(m_newUrlString);
+        m_addLinkAlert->present();
+    } else {
+        m_addLinkAlert->hide();
+    }
+}
+
+void BookmarkListView::setNewUrlString(const QString &text)
+{
+    m_newUrlString = text;
+    if (m_addLinkAlert->text() != text)
+        m_addLinkAlert->setText(text);
+}
+
+void BookmarkListView::setEditingBookmark(BookmarkItem *bookmark)
+{
+    if (bookmark && !usable(bookmark))
+        bookmark = nullptr;
+    if (bookmark == m_editingBookmark && (bookmark != nullptr) == (m_editLinkView != nullptr))
+        return;
+    m_editingBookmark = bookmark;
+    if (m_editLinkView) {
+        EditLinkView *previous = m_editLinkView;
+        m_editLinkView = nullptr;
+        previous->disconnect(this);
+        previous->hide();
+        previous->deleteLater();
+    }
+    if (!bookmark)
+        return;
+    auto *sheet = new EditLinkView(bookmark, this);
+    m_editLinkView = sheet;
+    connect(sheet, &QDialog::finished, this, [this, sheet] {
+        if (m_editLinkView != sheet)
+            return;
+        m_editLinkView = nullptr;
+        m_editingBookmark = nullptr;
+        sheet->deleteLater();
+    });
+    sheet->present();
+}
+
+void BookmarkListView::setShowOpenAllAlert(bool show)
+{
+    if (show == m_showOpenAllAlert)
+        return;
+    m_showOpenAllAlert = show;
+    if (show) {
+        m_openAllAlert->setInformativeText(openAllMessage());
+        m_openAllAlert->open();
+    } else {
+        m_openAllAlert->hide();
+    }
+}
+
+QString BookmarkListView::openAllMessage() const
+{
+    const qsizetype count = m_group ? m_group->bookmarks().size() : 0;
+    return QStringLiteral("这将同时打开 ") + QString::number(count) + QStringLiteral(" 个网页链接。");
+}
+
+// --- Commands ----------------------------------------------------------------------------------
+
+void BookmarkListView::openBookmark(BookmarkItem *bookmark, bool sendSignal)
+{
+    if (!usable(bookmark))
+        return;
+    if (!LinkOpener::openLink(bookmark->urlString()))
+        return;
+    if (sendSignal)
+        AppSignals::send(QStringLiteral("link_opened"));
+}
+
+void BookmarkListView::openAllBookmarks()
+{
+    if (!m_group)
+        return;
+    // The store's order, not the displayed one.
+    const QList<BookmarkItem *> links = m_group->bookmarks();
+    for (const BookmarkItem *link : links)
+        LinkOpener::openLink(link->urlString());
+}
+
+void BookmarkListView::copyBookmarkLink(BookmarkItem *bookmark)
+{
+    if (!usable(bookmark))
+        return;
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(bookmark->urlString());
+}
+
+void BookmarkListView::moveBookmarkUp(BookmarkItem *bookmark)
+{
+    moveBookmark(bookmark, Direction::up);
+}
+
+void BookmarkListView::moveBookmarkDown(BookmarkItem *bookmark)
+{
+    moveBookmark(bookmark, Direction::down);
+}
+
+void BookmarkListView::moveBookmark(BookmarkItem *bookmark, Direction direction)
+{
+    if (!usable(bookmark) || !m_group)
+        return;
+    const QList<BookmarkItem *> ordered = BookmarkListModel::ordered(m_group);
+    const qsizetype position = ordered.indexOf(bookmark);
+    if (position < 0)
+        return;
+    qsizetype neighbourPosition = 0;
+    if (direction == Direction::up) {
+        if (position == 0)
+            return;
+        neighbourPosition = position - 1;
+    } else {
+        if (position == ordered.size() - 1)
+            return;
+        neighbourPosition = position + 1;
+    }
+    BookmarkItem *neighbour = ordered.at(neighbourPosition);
+    // The animator slides the rows to their new places once the list re-sorts.
+    const qint64 mine = bookmark->sortOrder();
+    const qint64 theirs = neighbour->sortOrder();
+    if (mine != theirs) {
+        bookmark->setSortOrder(theirs);
+        neighbour->setSortOrder(mine);
+        return;
+    }
+    // Equal positions: exchanging them, or nudging one by 1, cannot order the two without
+    // also jumping over other links of the same position. Number the shown order instead,
+    // with the two exchanged.
+    QList<BookmarkItem *> order = ordered;
+    order.swapItemsAt(position, neighbourPosition);
+    for (qsizetype i = 0; i < order.size(); ++i)
+        order.at(i)->setSortOrder(i);
+}
+
+void BookmarkListView::deleteBookmark(BookmarkItem *bookmark)
+{
+    if (!usable(bookmark) || !m_modelContext)
+        return;
+    if (m_editingBookmark == bookmark)
+        setEditingBookmark(nullptr);
+    m_modelContext->remove(bookmark);
+    AppSignals::send(QStringLiteral("link_deleted"));
+}
+
+void BookmarkListView::normalizeBookmarkSortOrders()
+{
+    if (!m_group)
+        return;
+    QList<BookmarkItem *> links = m_group->bookmarks();
+    if (links.isEmpty())
+        return;
+    for (const BookmarkItem *link : std::as_const(links)) {
+        if (link->sortOrder() != 0)
+            return;
+    }
+    std::stable_sort(links.begin(), links.end(),
+        [](const BookmarkItem *a, const BookmarkItem *b) { return a->createdAt() > b->createdAt(); });
+    for (qsizetype i = 0; i < links.size(); ++i)
+        links.at(i)->setSortOrder(i);
+    // A failed save is not reported: automatic saving tries again with the next change.
+    if (m_modelContext)
+        m_modelContext->save();
+}
+
+QString BookmarkListView::normalizedAddress(const QString &text)
+{
+    if (text.toLower().startsWith(QLatin1String("http")))
+        return text;
+    return QStringLiteral("https://") + text;
+}
+
+BookmarkItem *BookmarkListView::addBookmark()
+{
+    const QString text = m_newUrlString;
+    if (text.isEmpty() || !m_group || m_group->isDeleted() || !m_modelContext) {
+        setShowAddLinkSheet(false);
+        return nullptr;
+    }
+    const QString address = normalizedAddress(text);
+    qint64 position = 0;
+    if (!m_group->bookmarks().isEmpty()) {
+        qint64 largest = std::numeric_limits<qint64>::min();
+        for (const BookmarkItem *link : m_group->bookmarks())
+            largest = std::max(largest, link->sortOrder());
+        position = largest + 1;
+    }
+    auto *bookmark = new BookmarkItem(address, m_group);
+    bookmark->setTitle(address);
+    bookmark->setSummary(placeholderSummary);
+    bookmark->setSortOrder(position);
+    m_modelContext->insert(bookmark);
+    // A failed save is not reported: automatic saving tries again with the next change.
+    m_modelContext->save();
+    AppSignals::send(QStringLiteral("link_added"));
+    setShowAddLinkSheet(false);
+    setNewUrlString(QString());
+    // Runs to its end on its own, even after this pane is gone.
+    fetchMetadataForNewBookmark(bookmark, address);
+    return bookmark;
+}
+
+QCoro::Task<> BookmarkListView::fetchMetadataForNewBookmark(
+    QPointer<BookmarkItem> bookmark, QString urlString)
+{
+    printLine(QStringLiteral("🔍 Starting metadata fetch for: ") + urlString);
+    const LinkMetadata metadata = co_await MetadataFetcher::fetchMetadata(urlString);
+    const auto text
+        = [](const std::optional<QString> &value) { return value ? *value : QStringLiteral("nil"); };
+    printLine(QStringLiteral("📥 Metadata fetched - Title: ") + text(metadata.title)
+        + QStringLiteral(", Summary: ") + text(metadata.summary) + QStringLiteral(", Icon: ")
+        + (metadata.iconData ? QString::number(metadata.iconData->size()) + QStringLiteral(" bytes")
+                             : QStringLiteral("nil")));
+    // The link may have been deleted while the fetch ran.
+    if (!bookmark || bookmark->isDeleted())
+        co_return;
+    if (metadata.title) {
+        bookmark->setTitle(*metadata.title);
+        printLine(QStringLiteral("✅ Updated title: ") + *metadata.title);
+    }
+    if (metadata.summary) {
+        bookmark->setSummary(*metadata.summary);
+        printLine(QStringLiteral("✅ Updated summary: ") + *metadata.summary);
+    }
+    if (metadata.iconData) {
+        bookmark->setIconData(*metadata.iconData);
+        printLine(QStringLiteral("✅ Updated icon: ") + QString::number(metadata.iconData->size())
+            + QStringLiteral(" bytes"));
+    } else {
+        printLine(QStringLiteral("⚠️ No icon data received"));
+    }
+}
+
+// --- Menus -------------------------------------------------------------------------------------
+
+ContextMenu *BookmarkListView::createBookmarkMenu(BookmarkItem *bookmark, QWidget *parent)
+{
+    auto *menu = new ContextMenu(parent);
+    menu->setObjectName(QStringLiteral("bookmarkMenu"));
+    const QPointer<BookmarkItem> target(bookmark);
+    const QPointer<BookmarkListView> self(this);
+    const auto act = [target, self](auto operation) {
+        return [target, self, operation] {
+            if (self && target && !target->isDeleted())
+                operation(self.data(), target.data());
+        };
+    };
+    connect(menu->addAction(QStringLiteral("打开链接")), &QAction::triggered, this,
+        act([](BookmarkListView *view, BookmarkItem *item) { view->openBookmark(item, true); }));
+    connect(menu->addAction(QStringLiteral("编辑链接")), &QAction::triggered, this,
+        act([](BookmarkListView *view, BookmarkItem *item) { view->setEditingBookmark(item); }));
+    connect(menu->addAction(QStringLiteral("复制链接")), &QAction::triggered, this,
+        act([](BookmarkListView *view, BookmarkItem *item) { view->copyBookmarkLink(item); }));
+    menu->addSeparator();
+    connect(menu->addAction(QStringLiteral("上移")), &QAction::triggered, this,
+        act([](BookmarkListView *view, BookmarkItem *item) { view->moveBookmarkUp(item); }));
+    connect(menu->addAction(QStringLiteral("下移")), &QAction::triggered, this,
+        act([](BookmarkListView *view, BookmarkItem *item) { view->moveBookmarkDown(item); }));
+    menu->addSeparator();
+    connect(menu->addDestructiveAction(QStringLiteral("删除")), &QAction::triggered, this,
+        act([](BookmarkListView *view, BookmarkItem *item) { view->deleteBookmark(item); }));
+    return menu;
+}
+
+void BookmarkListView::showRowMenu(const QPoint &position)
+{
+    BookmarkItem *item = m_list->itemAt(position);
+    if (!item)
+        return;
+    ContextMenu *menu = createBookmarkMenu(item, this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(m_list->viewport()->mapToGlobal(position));
+}
+
+ShareMenu *BookmarkListView::createShareMenu(BookmarkItem *bookmark, QWidget *parent)
+{
+    if (!usable(bookmark) || !BookmarkRowView::hasShareButton(bookmark))
+        return nullptr;
+    return new ShareMenu(bookmark->urlString(), bookmark->title().value_or(QString()), parent);
+}
+
+void BookmarkListView::showShareMenu(BookmarkItem *bookmark, const QPoint &globalPosition)
+{
+    ShareMenu *menu = createShareMenu(bookmark, this);
+    if (!menu)
+        return;
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(globalPosition);
+}
+
+// --- Drag and drop -----------------------------------------------------------------------------
+
+QMimeData *BookmarkListView::beginDrag(BookmarkItem *bookmark)
+{
+    if (!usable(bookmark))
+        return nullptr;
+    m_dropState->setDraggedItem(bookmark);
+    auto *data = new QMimeData;
+    data->setText(bookmark->urlString());
+    return data;
+}
+
+void BookmarkListView::endDrag()
+{
+    // A drag released outside the list must not leave a stale link behind: text dropped in
+    // later from another program would otherwise move it.
+    m_dropState->setDraggedItem(nullptr);
+    m_dropState->setTargetItem(nullptr);
+}

@@ -1,0 +1,176 @@
+#pragma once
+
+#include "model/BookmarkGroup.h"
+#include "model/BookmarkItem.h"
+#include "model/ModelContext.h"
+#include "ui/LinkDropDelegate.h"
+
+#include <QCoroTask>
+#include <QListView>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+class BookmarkListModel;
+class BookmarkListView;
+class BookmarkRowView;
+class ContextMenu;
+class DropState;
+class EditLinkView;
+class QAction;
+class QLabel;
+class QMessageBox;
+class QMimeData;
+class QStackedWidget;
+class QToolBar;
+class RowMoveAnimator;
+class ShareMenu;
+class TextFieldAlert;
+
+// The scrolling column of rows inside the bookmark list: pointer tracking for the rows,
+// their buttons, double click, and the drag source and drop targets of reordering.
+class BookmarkRowList : public QListView
+{
+    Q_OBJECT
+
+public:
+    explicit BookmarkRowList(BookmarkListView *owner);
+
+    // The row a drag or drop at this viewport point is over: the row itself, or the nearer
+    // row when the point is in the gap between two rows. -1 over no row.
+    int dropRowAt(const QPoint &position) const;
+    // The drop handler of a row as the list shows it now.
+    LinkDropDelegate dropDelegate(int row) const;
+    // The link whose card is under a viewport point (not the margins beside it).
+    BookmarkItem *itemAt(const QPoint &position) const;
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dragLeaveEvent(QDragLeaveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    void updateHover(const QPoint &position);
+    void startLinkDrag(BookmarkItem *item);
+    void handleDragPosition(QDropEvent *event);
+    void leaveDropTarget();
+
+    BookmarkListView *m_owner;
+    QPoint m_pressPosition;
+    QPointer<BookmarkItem> m_pressedItem;
+    int m_pressedButton = 0;
+    // The row the drag is over, as the drop handlers saw it.
+    QPointer<BookmarkItem> m_dropRowItem;
+};
+
+// The detail pane of the main window: the links of one group in their manual order, with
+// opening, copying, moving, deleting, adding and editing, and reordering by drag and drop.
+class BookmarkListView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static inline const QString placeholderSummary = QStringLiteral("正在获取信息...");
+
+    BookmarkListView(BookmarkGroup *group, ModelContext *modelContext, QWidget *parent = nullptr);
+    ~BookmarkListView() override;
+
+    BookmarkGroup *group() const { return m_group; }
+    ModelContext *modelContext() const { return m_modelContext; }
+    BookmarkListModel *model() const { return m_model; }
+    BookmarkRowList *listView() const { return m_list; }
+    BookmarkRowView *rowView() const { return m_rowView; }
+    DropState *dropState() const { return m_dropState; }
+    QToolBar *toolBar() const { return m_toolBar; }
+    QAction *openAllAction() const { return m_openAllAction; }
+    QAction *addLinkAction() const { return m_addLinkAction; }
+    QWidget *emptyStateView() const { return m_emptyState; }
+    // The list while the group has links, the empty-state panel otherwise.
+    QWidget *currentContent() const;
+    TextFieldAlert *addLinkAlert() const { return m_addLinkAlert; }
+    QMessageBox *openAllAlert() const { return m_openAllAlert; }
+    // The open edit sheet, if any.
+    EditLinkView *editLinkView() const { return m_editLinkView; }
+
+    bool showAddLinkSheet() const { return m_showAddLinkSheet; }
+    void setShowAddLinkSheet(bool show);
+    QString newUrlString() const { return m_newUrlString; }
+    void setNewUrlString(const QString &text);
+    BookmarkItem *editingBookmark() const { return m_editingBookmark; }
+    void setEditingBookmark(BookmarkItem *bookmark);
+    bool showOpenAllAlert() const { return m_showOpenAllAlert; }
+    void setShowOpenAllAlert(bool show);
+    // "这将同时打开 N 个网页链接。"
+    QString openAllMessage() const;
+
+    // Opens a web address only (http, https); anything else is skipped without a message.
+    void openBookmark(BookmarkItem *bookmark, bool sendSignal);
+    // Every link as the store returns them, skipping what is not a web address.
+    void openAllBookmarks();
+    void copyBookmarkLink(BookmarkItem *bookmark);
+    void moveBookmarkUp(BookmarkItem *bookmark);
+    void moveBookmarkDown(BookmarkItem *bookmark);
+    void deleteBookmark(BookmarkItem *bookmark);
+    // Numbers the links 0, 1, 2, … newest first, but only while every position is 0.
+    void normalizeBookmarkSortOrders();
+    // Stores the address typed into the add-link alert and starts fetching its metadata.
+    // Returns the new link, or null when the field was empty.
+    BookmarkItem *addBookmark();
+
+    // "https://" in front of any text that does not begin with "http" (in any case).
+    static QString normalizedAddress(const QString &text);
+    // Writes the page's title, summary and icon into the link once they arrive; skips the
+    // writes when the link was deleted meanwhile. Runs on its own after the list is gone.
+    static QCoro::Task<> fetchMetadataForNewBookmark(QPointer<BookmarkItem> bookmark, QString urlString);
+
+    // The row menu (打开链接, 编辑链接, 复制链接, 上移, 下移, 删除); the caller owns it.
+    ContextMenu *createBookmarkMenu(BookmarkItem *bookmark, QWidget *parent);
+    ShareMenu *createShareMenu(BookmarkItem *bookmark, QWidget *parent);
+
+    // Starts a drag of this link: remembers it and gives the data a drop target receives
+    // (the address as plain text).
+    QMimeData *beginDrag(BookmarkItem *bookmark);
+    // The drag is over, dropped or not.
+    void endDrag();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    friend class BookmarkRowList;
+    enum class Direction { up, down };
+    void moveBookmark(BookmarkItem *bookmark, Direction direction);
+    void updateContent();
+    void showRowMenu(const QPoint &position);
+    void showShareMenu(BookmarkItem *bookmark, const QPoint &globalPosition);
+    static bool usable(const BookmarkItem *bookmark);
+
+    QPointer<BookmarkGroup> m_group;
+    QPointer<ModelContext> m_modelContext;
+    BookmarkListModel *m_model;
+    DropState *m_dropState;
+    QToolBar *m_toolBar;
+    QLabel *m_titleLabel;
+    QAction *m_openAllAction;
+    QAction *m_addLinkAction;
+    QStackedWidget *m_stack;
+    QWidget *m_emptyState;
+    BookmarkRowList *m_list;
+    BookmarkRowView *m_rowView;
+    RowMoveAnimator *m_animator;
+    TextFieldAlert *m_addLinkAlert;
+    QMessageBox *m_openAllAlert;
+    QPointer<EditLinkView> m_editLinkView;
+
+    bool m_showAddLinkSheet = false;
+    QString m_newUrlString;
+    QPointer<BookmarkItem> m_editingBookmark;
+    bool m_showOpenAllAlert = false;
+};
