@@ -4,9 +4,17 @@
 #include "model/ModelContext.h"
 #include "platform/LoginItem.h"
 #include "support/TestEnvironment.h"
+#include "exchange/DataExchange.h"
 #include "ui/GroupsMenuBarView.h"
+#include "ui/SettingsView.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -143,6 +151,98 @@ private Q_SLOTS:
         QSignalSpy settings(&view, &GroupsMenuBarView::settingsRequested);
         find(view.menu(), QStringLiteral("设置"))->trigger();
         QCOMPARE(settings.count(), 1);
+    }
+
+    void settingsSwitchShowsTheRealState()
+    {
+        QTemporaryDir dir;
+        QString error;
+        auto container = ModelContainer::open(dir.filePath(QStringLiteral("s.sqlite")), &error);
+        QVERIFY(container);
+        DataExchange exchange(container->mainContext());
+
+        QVERIFY(LoginItem::enable());
+        {
+            SettingsView view(container->mainContext(), &exchange);
+            QCOMPARE(view.size(), QSize(320, 330));
+            QCOMPARE(view.tabs()->count(), 1);
+            QCOMPARE(view.tabs()->tabText(0), QStringLiteral("General"));
+            view.show();
+            QVERIFY(view.launchAtLogin());
+            QVERIFY(view.launchAtLoginSwitch()->isChecked());
+            view.launchAtLoginSwitch()->click();
+            QVERIFY(!LoginItem::isEnabled());
+            QVERIFY(!view.launchAtLogin());
+        }
+
+        // A refused registration prints its line and flips the switch back.
+        const QString folder = QFileInfo(LoginItem::entryPath()).absolutePath();
+        QDir(folder).removeRecursively();
+        QFile blocker(folder);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        SettingsView view(container->mainContext(), &exchange);
+        view.show();
+        QVERIFY(!view.launchAtLoginSwitch()->isChecked());
+        view.launchAtLoginSwitch()->click();
+        QVERIFY(!view.launchAtLoginSwitch()->isChecked());
+        QVERIFY(!view.launchAtLogin());
+    }
+
+    void settingsImportShowsProgressAndResult()
+    {
+        QTemporaryDir dir;
+        QString error;
+        auto container = ModelContainer::open(dir.filePath(QStringLiteral("s.sqlite")), &error);
+        QVERIFY(container);
+        ModelContext *context = container->mainContext();
+        DataExchange exchange(context);
+        exchange.setSignalHook([](const QString &, const QMap<QString, QString> &) {});
+        exchange.setFetchFunction([](QString) -> QCoro::Task<LinkMetadata> { co_return LinkMetadata{}; });
+        auto *group = new BookmarkGroup(QStringLiteral("组"));
+        context->insert(group);
+        new BookmarkItem(QStringLiteral("https://a.example"), group);
+
+        SettingsView view(context, &exchange);
+        view.show();
+        const QString file = dir.filePath(QStringLiteral("backup.json"));
+        QSignalSpy exported(&view, &SettingsView::exportFinished);
+        view.exportTo(file);
+        QVERIFY(exported.wait(5000));
+        QVERIFY(exported.first().first().toBool());
+
+        QSignalSpy imported(&view, &SettingsView::importFinished);
+        QStringList texts;
+        bool coveredWhileImporting = true;
+        connect(&exchange, &DataExchange::importProgressChanged, &view, [&] {
+            texts << view.progressText()->text();
+            coveredWhileImporting = coveredWhileImporting && view.isImporting() && view.progressSheet()->isVisible()
+                && !view.importButton()->isEnabled();
+        });
+        view.importFrom(file);
+        QVERIFY(imported.count() == 1 || imported.wait(5000));
+        QCOMPARE(texts, (QStringList{QStringLiteral("50%"), QStringLiteral("100%")}));
+        QVERIFY(coveredWhileImporting);
+        QVERIFY(imported.first().first().toBool());
+        QVERIFY(!view.progressSheet()->isVisible());
+        QCOMPARE(view.progressText()->text(), QStringLiteral("100%"));
+        QCOMPARE(context->groupCount(), 2);
+        QVERIFY(view.resultAlert());
+        QCOMPARE(view.resultAlert()->text(), QStringLiteral("Import Successful"));
+
+        // A file that is not an export shows the decoder's message.
+        QFile bad(dir.filePath(QStringLiteral("bad.json")));
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write("{\"groups\": 5}");
+        bad.close();
+        imported.clear();
+        view.importFrom(bad.fileName());
+        QVERIFY(imported.count() == 1 || imported.wait(5000));
+        QVERIFY(!imported.first().first().toBool());
+        QCOMPARE(view.resultAlert()->text(), QStringLiteral("Import Failed"));
+        QVERIFY(view.importError().has_value());
+        QCOMPARE(view.resultAlert()->informativeText(), *view.importError());
+        QCOMPARE(context->groupCount(), 2);
     }
 };
 
