@@ -3,6 +3,7 @@
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
 #include "model/ModelContext.h"
+#include "ui/EditLinkView.h"
 #include "ui/LinkDropDelegate.h"
 
 #include <QCoroTask>
@@ -16,7 +17,6 @@ class BookmarkListView;
 class BookmarkRowView;
 class ContextMenu;
 class DropState;
-class EditLinkView;
 class QAction;
 class QLabel;
 class QMessageBox;
