@@ -48,6 +48,36 @@ template<typename Metadata> bool summaryCameFromPage(const Metadata &metadata, c
     }
 }
 
+// Creating records is cheap, saving them is not, and a save left to the automatic one would
+// write everything created since the last turn at once. So each stretch creates a batch, saves
+// it and gives the event loop a turn; the batch size follows the measured cost so that a
+// stretch stays near the target.
+class Pacer
+{
+public:
+    explicit Pacer(std::chrono::milliseconds target)
+        : m_targetNs(double(std::chrono::nanoseconds(target).count()))
+    {
+        m_timer.start();
+    }
+    void created() { ++m_count; }
+    bool turnDue() const { return m_count >= m_batch; }
+    // Call after the batch has been saved, before the turn.
+    void batchDone()
+    {
+        const double spent = std::max<double>(1, double(m_timer.nsecsElapsed()));
+        m_batch = std::clamp(int(m_batch * m_targetNs / spent), 8, 50000);
+        m_count = 0;
+    }
+    void turnTaken() { m_timer.restart(); }
+
+private:
+    QElapsedTimer m_timer;
+    double m_targetNs;
+    int m_batch = 200;
+    int m_count = 0;
+};
+
 bool isAlive(const QPointer<BookmarkItem> &item)
 {
     return item && !item->isDeleted() && item->group() && !item->group()->isDeleted();
@@ -175,26 +205,30 @@ QCoro::Task<ImportResult> DataExchange::importData(QString path)
     QList<RefreshTarget> created;
     created.reserve(data.linkCount());
     const QString placeholder = QString::fromUtf8(placeholderSummary);
-    QElapsedTimer busy;
-    busy.start();
+    Pacer pacer(turnBudget);
 
     result.groupCount = int(data.groups.size());
     for (const ExportGroup &fileGroup : data.groups) {
-        if (busy.elapsed() >= turnBudget.count()) {
+        if (pacer.turnDue()) {
+            m_context->save();
+            pacer.batchDone();
             co_await QCoro::sleepFor(std::chrono::milliseconds(0));
-            busy.restart();
+            pacer.turnTaken();
             if (!self || !m_context)
                 break;
         }
         auto *newGroup = new BookmarkGroup(fileGroup.name);
         m_context->insert(newGroup);
         QPointer<BookmarkGroup> group(newGroup);
+        pacer.created();
         setProgress(++done / denominator);
 
         for (const ExportItem &link : fileGroup.bookmarks) {
-            if (busy.elapsed() >= turnBudget.count()) {
+            if (pacer.turnDue()) {
+                m_context->save();
+                pacer.batchDone();
                 co_await QCoro::sleepFor(std::chrono::milliseconds(0));
-                busy.restart();
+                pacer.turnTaken();
                 // Everything may have gone away during the turn.
                 if (!self || !m_context)
                     break;
@@ -208,6 +242,7 @@ QCoro::Task<ImportResult> DataExchange::importData(QString path)
             item->setTitle(link.title ? *link.title : link.urlString);
             item->setSummary(link.summary ? *link.summary : placeholder);
             m_context->insert(item);
+            pacer.created();
             // A file written before the metadata arrived carries the placeholder: not a real summary.
             created.append({ item, link.summary && *link.summary != placeholder });
             setProgress(++done / denominator);

@@ -46,8 +46,9 @@ public:
     using FetchFunction = std::function<QCoro::Task<LinkMetadata>(QString urlString)>;
 
     static constexpr const char *placeholderSummary = "正在获取信息...";
-    // Longest stretch of record creation before the event loop gets a turn.
-    static constexpr std::chrono::milliseconds turnBudget { 15 };
+    // Aimed-for length of one stretch of work (creating and saving records, refreshing cached
+    // links) before the event loop gets a turn.
+    static constexpr std::chrono::milliseconds turnBudget { 20 };
 
     explicit DataExchange(ModelContext *context, QObject *parent = nullptr);
     ~DataExchange() override;

@@ -66,8 +66,15 @@ public:
         m_timer.setInterval(0);
         QObject::connect(&m_timer, &QTimer::timeout, [this] { tick(); });
     }
+    int turns() const { return m_turns; }
+    int over(double ms) const
+    {
+        return int(std::count_if(m_gaps.begin(), m_gaps.end(), [ms](double gap) { return gap > ms; }));
+    }
     void start()
     {
+        m_gaps.clear();
+        m_turns = 0;
         m_longest = 0;
         m_last = Clock::now();
         m_timer.start();
@@ -83,12 +90,17 @@ private:
     void tick()
     {
         const auto now = Clock::now();
-        m_longest = std::max(m_longest, std::chrono::duration<double, std::milli>(now - m_last).count());
+        const double gap = std::chrono::duration<double, std::milli>(now - m_last).count();
+        m_longest = std::max(m_longest, gap);
+        m_gaps.push_back(gap);
+        ++m_turns;
         m_last = now;
     }
     QTimer m_timer;
     Clock::time_point m_last;
     double m_longest = 0;
+    int m_turns = 0;
+    std::vector<double> m_gaps;
 };
 
 } // namespace
@@ -103,6 +115,18 @@ int main(int argc, char **argv)
         QString error;
         if (!JSONDocument(generatedLibrary()).writeFile(sourceFile, &error)) {
             std::fprintf(stderr, "%s\n", qPrintable(error));
+            return 1;
+        }
+    }
+
+    // Decoding alone, as the worker thread does it during the import.
+    double readMs = 0;
+    {
+        const auto readStart = Clock::now();
+        const JSONReadResult decoded = JSONDocument::readFile(sourceFile);
+        readMs = Bench::msSince(readStart);
+        if (!decoded.document) {
+            std::fprintf(stderr, "%s\n", qPrintable(decoded.error));
             return 1;
         }
     }
@@ -127,6 +151,8 @@ int main(int argc, char **argv)
     const ImportResult imported = QCoro::waitFor(exchange.importData(sourceFile));
     const double importMs = Bench::msSince(importStart);
     const double importGap = gaps.stop();
+    const int importTurns = gaps.turns();
+    const int importLongGaps = gaps.over(50);
     const double peak = statusMiB("VmHWM:");
     if (!imported.ok) {
         std::fprintf(stderr, "import failed: %s\n", qPrintable(imported.error));
@@ -149,10 +175,13 @@ int main(int argc, char **argv)
     table.add(QStringLiteral("export 100,000 links: time"), Bench::ms(exportMs), QStringLiteral("< 1000 ms"));
     table.add(QStringLiteral("export: file size"), size);
     table.add(QStringLiteral("export: longest time without an event-loop turn"), Bench::ms(exportGap));
+    table.add(QStringLiteral("import: read and decode the file (worker thread)"), Bench::ms(readMs));
     table.add(QStringLiteral("import 100,000 links: time until success"), Bench::ms(importMs),
         QStringLiteral("< 3000 ms"));
     table.add(QStringLiteral("import: longest time without an event-loop turn"), Bench::ms(importGap),
         QStringLiteral("<= 50 ms"));
+    table.add(QStringLiteral("import: event-loop turns / of them after more than 50 ms"),
+        QStringLiteral("%1 / %2").arg(importTurns).arg(importLongGaps));
     table.add(QStringLiteral("import: peak resident memory of the process"),
         QString::number(peak, 'f', 1) + QStringLiteral(" MiB"));
     table.add(QStringLiteral("import: resident memory before"),
