@@ -259,17 +259,6 @@ private Q_SLOTS:
         QVERIFY(MetadataCache::shared().contains(address));
     }
 
-    void hostlessAddressProbesNothing()
-    {
-        // The race lost at once: the icon probe runs with an empty host and finds nothing.
-        MetadataFetcher::Options options;
-        options.raceTimeout = 0ms;
-        MetadataFetcher::setOptions(options);
-        StdoutCapture output;
-        const LinkMetadata result = fetchNow(QStringLiteral("http:///nowhere"));
-        QCOMPARE(result, LinkMetadata {});
-    }
-
     void onlyHttpAndHttpsAreFetched_data()
     {
         QTest::addColumn<QString>("address");
@@ -443,6 +432,8 @@ private Q_SLOTS:
             "<link rel=\"icon\" type=\"image/svg+xml\" href=\"/icon.svg\"></head>");
         site.redirect("/moved", "/deep/page.html");
         site.serve("/deep/page.html", "<head><link rel=\"icon\" href=\"icons/relative.png\"></head>");
+        site.serve("/inline",
+            "<head><link rel=\"icon\" href=\"data:image/png;base64," + small.toBase64() + "\"></head>");
         site.serve("/notimage", "<head><link rel=\"icon\" href=\"/broken.png\"></head>");
         site.serve("/i16.png", small, "image/png");
         site.serve("/i180.png", large, "image/png");
@@ -455,6 +446,7 @@ private Q_SLOTS:
         QCOMPARE(site.count(QStringLiteral("/i16.png")), 0);
         QCOMPARE(previewNow(site.url(QStringLiteral("/svg"))).preview.iconData, svgIcon);
         QCOMPARE(previewNow(site.url(QStringLiteral("/moved"))).preview.iconData, small);
+        QCOMPARE(previewNow(site.url(QStringLiteral("/inline"))).preview.iconData, small);
         const LinkPreviewResult broken = previewNow(site.url(QStringLiteral("/notimage")));
         QVERIFY(broken.ok);
         QVERIFY(!broken.preview.iconData.has_value());
