@@ -2,8 +2,10 @@
 
 #include "HttpGet.h"
 
+#include <QBuffer>
 #include <QDeadlineTimer>
 #include <QImage>
+#include <QImageReader>
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <algorithm>
@@ -295,6 +297,12 @@ bool LinkPreviewProvider::isImage(const QByteArray &bytes)
 {
     if (bytes.isEmpty())
         return false;
-    QImage image;
-    return image.loadFromData(bytes) && !image.isNull();
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    // A small file can still claim enormous dimensions; no site icon needs more than this.
+    reader.setAllocationLimit(64);
+    const QImage image = reader.read();
+    return !image.isNull();
 }
