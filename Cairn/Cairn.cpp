@@ -1,4 +1,5 @@
 #include "Cairn/Cairn.h"
+#include "Cairn/ThreadAnnotations.h"
 
 #include "Cairn/SignalCache.h"
 #include "Cairn/SignalManager.h"
@@ -44,7 +45,7 @@ void install(std::shared_ptr<TelemetryManager> manager)
 {
     std::shared_ptr<TelemetryManager> previous;
     {
-        QWriteLocker locker(&storage().lock);
+        Sync::WriteLocker locker(&storage().lock);
         previous = std::move(storage().manager);
         storage().manager = std::move(manager);
     }
@@ -56,14 +57,14 @@ void install(std::shared_ptr<TelemetryManager> manager)
 std::shared_ptr<TelemetryManager> findManager()
 {
     {
-        QReadLocker locker(&storage().lock);
+        Sync::ReadLocker locker(&storage().lock);
         if (storage().manager)
             return storage().manager;
     }
     auto config = std::make_shared<TelemetryManagerConfiguration>(QString());
     if (qgetenv("XCODE_RUNNING_FOR_PREVIEWS") == "1") {
         auto manager = TelemetryManager::create(config);
-        QWriteLocker locker(&storage().lock);
+        Sync::WriteLocker locker(&storage().lock);
         if (!storage().manager)
             storage().manager = manager;
         return storage().manager;
@@ -105,7 +106,7 @@ void deinitialize()
 
 std::shared_ptr<TelemetryManager> installedManager()
 {
-    QReadLocker locker(&storage().lock);
+    Sync::ReadLocker locker(&storage().lock);
     return storage().manager;
 }
 
@@ -172,7 +173,7 @@ void recordSignal(const QString &name, const Parameters &parameters, std::option
         manager->signalManager().processSignal(name, combined, floatValue, customUserID);
     };
     if (auto *app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, std::move(process), Qt::QueuedConnection);
+        Sync::post(app, std::move(process));
     else
         process();
 }

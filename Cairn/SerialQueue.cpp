@@ -1,4 +1,5 @@
 #include "Cairn/SerialQueue.h"
+#include "Cairn/ThreadAnnotations.h"
 
 namespace Cairn {
 
@@ -11,19 +12,25 @@ SerialQueue::SerialQueue(const QString &label)
 
 SerialQueue::~SerialQueue()
 {
-    m_pool.waitForDone();
+    waitForDone();
 }
 
 void SerialQueue::async(std::function<void()> job)
 {
     // QThreadPool runs jobs of equal priority first in, first out; with one thread that is
     // submission order.
-    m_pool.start(std::move(job));
+    Sync::publish(this);
+    m_pool.start([this, job = std::move(job)] {
+        Sync::receive(this);
+        job();
+        Sync::publish(this);
+    });
 }
 
 void SerialQueue::waitForDone()
 {
     m_pool.waitForDone();
+    Sync::receive(this);
 }
 
 } // namespace Cairn

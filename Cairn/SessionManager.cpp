@@ -1,4 +1,5 @@
 #include "Cairn/SessionManager.h"
+#include "Cairn/ThreadAnnotations.h"
 
 #include "Cairn/ClientDefaults.h"
 #include "Cairn/Clock.h"
@@ -128,7 +129,7 @@ void SessionManager::recordDistinctDay()
 void SessionManager::beginSession()
 {
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, &SessionManager::beginSession, Qt::QueuedConnection);
+        Sync::post(this, [this] { beginSession(); });
         return;
     }
     stopDurationTimer();

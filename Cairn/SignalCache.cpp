@@ -1,4 +1,5 @@
 #include "Cairn/SignalCache.h"
+#include "Cairn/ThreadAnnotations.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,7 +29,7 @@ void SignalCache::log(LogLevel level, const QString &message) const
 
 void SignalCache::load()
 {
-    QWriteLocker locker(&m_lock);
+    Sync::WriteLocker locker(&m_lock);
     log(LogLevel::info, QStringLiteral("Loading Telemetry cache from: ") + QUrl::fromLocalFile(m_filePath).toString());
     QFile file(m_filePath);
     if (!file.open(QIODevice::ReadOnly))
@@ -46,20 +47,20 @@ void SignalCache::load()
 
 void SignalCache::push(SignalPostBody record)
 {
-    QWriteLocker locker(&m_lock);
+    Sync::WriteLocker locker(&m_lock);
     m_cachedSignals.push_back(std::move(record));
 }
 
 void SignalCache::push(SignalBatch records)
 {
-    QWriteLocker locker(&m_lock);
+    Sync::WriteLocker locker(&m_lock);
     for (auto &record : records)
         m_cachedSignals.push_back(std::move(record));
 }
 
 SignalBatch SignalCache::pop()
 {
-    QWriteLocker locker(&m_lock);
+    Sync::WriteLocker locker(&m_lock);
     const size_t n = std::min(m_cachedSignals.size(), size_t(maximumNumberOfSignalsToPopAtOnce));
     SignalBatch batch;
     batch.reserve(n);
@@ -72,19 +73,19 @@ SignalBatch SignalCache::pop()
 
 int SignalCache::count() const
 {
-    QReadLocker locker(&m_lock);
+    Sync::ReadLocker locker(&m_lock);
     return int(m_cachedSignals.size());
 }
 
 SignalBatch SignalCache::snapshot() const
 {
-    QReadLocker locker(&m_lock);
+    Sync::ReadLocker locker(&m_lock);
     return SignalBatch(m_cachedSignals.begin(), m_cachedSignals.end());
 }
 
 bool SignalCache::saveCache() const
 {
-    QReadLocker locker(&m_lock);
+    Sync::ReadLocker locker(&m_lock);
     std::string bytes;
     bytes.reserve(m_cachedSignals.size() * 2600 + 2);
     bytes.push_back('[');

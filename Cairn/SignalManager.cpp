@@ -1,4 +1,5 @@
 #include "Cairn/SignalManager.h"
+#include "Cairn/ThreadAnnotations.h"
 
 #include "Cairn/ClientDefaults.h"
 #include "Cairn/Clock.h"
@@ -46,6 +47,11 @@ void SignalManagerShared::ensureCacheLoaded()
 SignalSender::SignalSender(std::shared_ptr<SignalManagerShared> shared)
     : m_shared(std::move(shared))
 {
+}
+
+SignalSender::~SignalSender()
+{
+    Sync::publish(m_shared.get());
 }
 
 void SignalSender::start(std::chrono::milliseconds interval)
@@ -163,7 +169,7 @@ SignalManager::SignalManager(ConfigurationPtr configuration, std::shared_ptr<Cli
     QObject::connect(&m_timerThread, &QThread::finished, m_sender, &QObject::deleteLater);
     m_timerThread.start();
     const auto interval = configuration->sendInterval();
-    QMetaObject::invokeMethod(m_sender, [sender = m_sender, interval] { sender->start(interval); }, Qt::QueuedConnection);
+    Sync::post(m_sender, [sender = m_sender, interval] { sender->start(interval); });
 }
 
 SignalManager::~SignalManager()
@@ -172,6 +178,7 @@ SignalManager::~SignalManager()
     if (m_timerThread.isRunning()) {
         m_timerThread.quit();
         m_timerThread.wait();
+        Sync::receive(m_shared.get()); // the sender's last steps happen before this
     }
     m_builder->waitForDone();
 }
@@ -256,10 +263,9 @@ void SignalManager::scheduleSend(std::chrono::milliseconds delay)
 {
     if (!m_sender)
         return;
-    QMetaObject::invokeMethod(
-        m_sender,
-        [sender = m_sender, delay] { QTimer::singleShot(delay, sender, [sender] { sender->sendPendingSignals(); }); },
-        Qt::QueuedConnection);
+    Sync::post(m_sender, [sender = m_sender, delay] {
+        QTimer::singleShot(delay, sender, [sender] { sender->sendPendingSignals(); });
+    });
 }
 
 void SignalManager::waitForBuilds()

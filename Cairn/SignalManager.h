@@ -48,6 +48,7 @@ class SignalSender : public QObject
     Q_OBJECT
 public:
     explicit SignalSender(std::shared_ptr<SignalManagerShared> shared);
+    ~SignalSender() override;
 
     // On the timer thread: sends once at once, then every `interval`.
     void start(std::chrono::milliseconds interval);

@@ -1,4 +1,5 @@
 #include "Cairn/TelemetryManager.h"
+#include "Cairn/ThreadAnnotations.h"
 
 #include "Cairn/Cairn.h"
 #include "Cairn/ClientDefaults.h"
@@ -54,7 +55,7 @@ std::shared_ptr<TelemetryManager> TelemetryManager::create(ConfigurationPtr conf
         if (QThread::currentThread() == app->thread())
             start();
         else
-            QMetaObject::invokeMethod(app, start, Qt::QueuedConnection);
+            Sync::post(app, start);
     }
     return manager;
 }
@@ -122,7 +123,7 @@ bool TelemetryManager::requestImmediateSync()
 {
     const qint64 now = Clock::nowMSecs();
     {
-        QWriteLocker locker(&m_lock);
+        Sync::WriteLocker locker(&m_lock);
         if (now - m_lastTimeImmediateSyncRequested <= immediateSyncIntervalMSecs)
             return false;
         m_lastTimeImmediateSyncRequested = now;
@@ -135,7 +136,7 @@ void TelemetryManager::willEnterForeground()
 {
     qint64 lastBackground;
     {
-        QReadLocker locker(&m_lock);
+        Sync::ReadLocker locker(&m_lock);
         lastBackground = m_lastDateAppEnteredBackground;
     }
     if (lastBackground + sessionRenewalAfterBackgroundMSecs < Clock::nowMSecs())
@@ -144,7 +145,7 @@ void TelemetryManager::willEnterForeground()
 
 void TelemetryManager::didEnterBackground()
 {
-    QWriteLocker locker(&m_lock);
+    Sync::WriteLocker locker(&m_lock);
     m_lastDateAppEnteredBackground = Clock::nowMSecs();
 }
 

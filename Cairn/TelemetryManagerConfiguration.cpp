@@ -1,4 +1,5 @@
 #include "Cairn/TelemetryManagerConfiguration.h"
+#include "Cairn/ThreadAnnotations.h"
 
 #include <QCoreApplication>
 
@@ -28,13 +29,13 @@ TelemetryManagerConfiguration::TelemetryManagerConfiguration(
 #define CAIRN_GETTER(Type, name, member)                                                                    \
     Type TelemetryManagerConfiguration::name() const                                                        \
     {                                                                                                       \
-        QReadLocker locker(&m_lock);                                                                        \
+        Sync::ReadLocker locker(&m_lock);                                                                        \
         return member;                                                                                      \
     }
 #define CAIRN_SETTER(Type, name, member)                                                                    \
     void TelemetryManagerConfiguration::name(Type value)                                                    \
     {                                                                                                       \
-        QWriteLocker locker(&m_lock);                                                                       \
+        Sync::WriteLocker locker(&m_lock);                                                                       \
         member = value;                                                                                     \
     }
 
@@ -84,14 +85,14 @@ CAIRN_SETTER(std::function<void()>, setSessionChangedHandler, m_sessionChanged)
 
 void TelemetryManagerConfiguration::setDefaultParameters(std::function<Parameters()> provider)
 {
-    QWriteLocker locker(&m_lock);
+    Sync::WriteLocker locker(&m_lock);
     m_defaultParameters = provider ? std::move(provider) : [] { return Parameters(); };
 }
 
 bool TelemetryManagerConfiguration::previewMode() const
 {
     {
-        QReadLocker locker(&m_lock);
+        Sync::ReadLocker locker(&m_lock);
         if (m_previewMode)
             return *m_previewMode;
     }
@@ -102,7 +103,7 @@ void TelemetryManagerConfiguration::setSessionID(const QUuid &id)
 {
     std::function<void()> changed;
     {
-        QWriteLocker locker(&m_lock);
+        Sync::WriteLocker locker(&m_lock);
         m_sessionID = id;
         changed = m_sessionChanged;
     }

@@ -25,21 +25,22 @@
 #include <mutex>
 #include <vector>
 
-// Collects every log line the client writes, from any thread.
+// Collects every log line the client writes, from any thread. The handler shares the
+// collector's state, so a manager that outlives the collector still logs safely.
 class LogCollector
 {
 public:
     Cairn::LogHandler handler(Cairn::LogLevel level = Cairn::LogLevel::debug)
     {
-        return Cairn::LogHandler { level, [this](Cairn::LogLevel l, const QString &message) {
-                                      QMutexLocker locker(&m_mutex);
-                                      m_lines.append(Cairn::logLevelName(l) + QStringLiteral(": ") + message);
+        return Cairn::LogHandler { level, [state = m_state](Cairn::LogLevel l, const QString &message) {
+                                      QMutexLocker locker(&state->mutex);
+                                      state->lines.append(Cairn::logLevelName(l) + QStringLiteral(": ") + message);
                                   } };
     }
     QStringList lines() const
     {
-        QMutexLocker locker(&m_mutex);
-        return m_lines;
+        QMutexLocker locker(&m_state->mutex);
+        return m_state->lines;
     }
     int count(const QString &line) const { return int(lines().count(line)); }
     int countContaining(const QString &part) const
@@ -51,13 +52,17 @@ public:
     }
     void clear()
     {
-        QMutexLocker locker(&m_mutex);
-        m_lines.clear();
+        QMutexLocker locker(&m_state->mutex);
+        m_state->lines.clear();
     }
 
 private:
-    mutable QMutex m_mutex;
-    QStringList m_lines;
+    struct State
+    {
+        QMutex mutex;
+        QStringList lines;
+    };
+    std::shared_ptr<State> m_state = std::make_shared<State>();
 };
 
 // A telemetry service on 127.0.0.1 that records each POST and answers with queued statuses
