@@ -42,6 +42,7 @@ private Q_SLOTS:
     void roundTripKeepsEveryText();
     void writtenFileHasFixedMemberOrderAndNoNulls();
     void datesAreWrittenInWholeSecondsUtc();
+    void everyCharacterSurvivesTheWriter();
     void emptyLibrary();
     void missingAndNullTexts();
     void datesAreReadStrictly_data();
@@ -245,6 +246,36 @@ void ExchangeTest::writtenFileHasFixedMemberOrderAndNoNulls()
     // Pretty-printed: one member per line.
     QVERIFY(json.count('\n') > 20);
     QVERIFY(json.contains("\n  \"groups\": ["));
+}
+
+void ExchangeTest::everyCharacterSurvivesTheWriter()
+{
+    QString controls;
+    for (char16_t c = 0; c < 0x20; ++c)
+        controls.append(QChar(c));
+    const QStringList texts { controls, QStringLiteral("\"\\/\u007f</script>"),
+        QStringLiteral("😀👩‍👩‍👧 混合 text"), QStringLiteral("trailing backslash \\") };
+    ExportData data;
+    data.exportedAt = utc(2025, 3, 2, 10, 0, 0);
+    ExportGroup group { controls, utc(2025, 3, 1, 9, 30, 0), {} };
+    for (const QString &text : texts)
+        group.bookmarks.append({ text, text, text, utc(2025, 3, 1, 9, 30, 0) });
+    data.groups.append(group);
+    const QByteArray json = data.toJson();
+    // Another parser agrees that it is valid JSON with these very texts.
+    const auto root = nlohmann::ordered_json::parse(json.toStdString());
+    QCOMPARE(QString::fromStdString(root["groups"][0]["name"].get<std::string>()), controls);
+    QCOMPARE(QString::fromStdString(root["groups"][0]["bookmarks"][1]["title"].get<std::string>()), texts[1]);
+    const auto back = decode(json);
+    QVERIFY(back);
+    QCOMPARE(*back, data);
+
+    // A lone surrogate cannot be written as UTF-8; it must not make the file unreadable.
+    data.groups[0].bookmarks[0].title
+        = QStringLiteral("half ") + QChar(char16_t(0xD800)) + QStringLiteral(" pair");
+    const auto lone = decode(data.toJson());
+    QVERIFY(lone);
+    QVERIFY(lone->groups[0].bookmarks[0].title->startsWith(QStringLiteral("half ")));
 }
 
 void ExchangeTest::datesAreWrittenInWholeSecondsUtc()
@@ -640,8 +671,15 @@ void ExchangeTest::libraryRoundTripsThroughExportAndImport()
     QCOMPARE(sent.last().parameters,
         (QMap<QString, QString> { { QStringLiteral("groupCount"), QStringLiteral("2") },
             { QStringLiteral("linkCount"), QStringLiteral("3") } }));
-    // Records reach the file.
+    // Records reach the file, the group with the empty name included.
     QVERIFY(!target->mainContext()->hasChanges());
+    const QString targetPath = target->path();
+    target.reset();
+    QString error;
+    auto reopened = ModelContainer::open(targetPath, &error);
+    QVERIFY2(reopened, qPrintable(error));
+    QCOMPARE(reopened->mainContext()->groupCount(), 2);
+    QCOMPARE(reopened->mainContext()->itemCount(), 3);
 }
 
 void ExchangeTest::importAddsAndNeverMerges()
