@@ -13,7 +13,6 @@
 #include <QUrl>
 #include <QtConcurrent>
 #include <algorithm>
-#include <concepts>
 #include <cstdio>
 
 namespace {
@@ -23,29 +22,6 @@ void printLine(const QString &line)
     const QByteArray bytes = line.toUtf8() + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     std::fflush(stdout);
-}
-
-template<typename Metadata>
-concept ReportsSummarySource = requires(const Metadata &metadata)
-{
-    {
-        metadata.summaryFromPage
-        } -> std::convertible_to<bool>;
-};
-
-// Whether a fetched summary is the page's own description rather than the host-name fallback.
-// Results that do not say so themselves are judged by comparing with the host the fetcher falls
-// back to; a page whose description is exactly its host name is then taken for a fallback.
-template<typename Metadata> bool summaryCameFromPage(const Metadata &metadata, const QString &urlString)
-{
-    if constexpr (ReportsSummarySource<Metadata>) {
-        return bool(metadata.summaryFromPage);
-    } else {
-        if (!metadata.summary)
-            return false;
-        const QString host = QUrl(urlString, QUrl::TolerantMode).host(QUrl::FullyEncoded);
-        return host.isEmpty() || *metadata.summary != host;
-    }
 }
 
 // Creating records is cheap, saving them is not, and a save left to the automatic one would
@@ -293,7 +269,7 @@ QCoro::Task<int> DataExchange::refreshMetadata(QList<RefreshTarget> targets, Fet
         if (metadata.title)
             item->setTitle(metadata.title);
         // A host-name fallback may replace the placeholder, never what the file carried.
-        if (metadata.summary && (!target.summaryFromFile || summaryCameFromPage(metadata, urlString)))
+        if (metadata.summary && (!target.summaryFromFile || metadata.summaryFromPage))
             item->setSummary(metadata.summary);
         if (metadata.iconData)
             item->setIconData(metadata.iconData);

@@ -11,6 +11,8 @@ struct LinkMetadata
     std::optional<QString> summary;
     // The icon file exactly as downloaded.
     std::optional<QByteArray> iconData;
+    // The summary is the page's own description, not the host-name fallback.
+    bool summaryFromPage = false;
 
     bool operator==(const LinkMetadata &) const = default;
 };

@@ -14,6 +14,7 @@ struct CachedMetadata
     std::optional<QString> summary;
     std::optional<QByteArray> iconData;
     QDateTime timestamp;
+    bool summaryFromPage = false;
 };
 
 // Remembers fetch results for an hour, keyed by the address text exactly as fetched.

@@ -163,13 +163,13 @@ std::optional<QString> hostOf(const QUrl &url)
 void remember(const QString &key, const LinkMetadata &metadata)
 {
     MetadataCache &cache = MetadataCache::shared();
-    cache.store(key, CachedMetadata { metadata.title, metadata.summary, metadata.iconData, cache.now() });
+    cache.store(key, CachedMetadata { metadata.title, metadata.summary, metadata.iconData, cache.now(), metadata.summaryFromPage });
 }
 
 QCoro::Task<LinkMetadata> fetch(QString urlString)
 {
     if (const auto cached = MetadataCache::shared().lookup(urlString))
-        co_return LinkMetadata { cached->title, cached->summary, cached->iconData };
+        co_return LinkMetadata { cached->title, cached->summary, cached->iconData, cached->summaryFromPage };
 
     const MetadataFetcher::Options options = MetadataFetcher::options();
     FetchPermits::Permit permit = co_await FetchPermits::shared().acquire();
@@ -192,6 +192,7 @@ QCoro::Task<LinkMetadata> fetch(QString urlString)
             + QStringLiteral(". Error: ") + state->provider.error);
         const auto description = co_await scrapeDescription(manager, url, options.pageTimeout);
         metadata.summary = description ? description : hostOf(url);
+        metadata.summaryFromPage = description.has_value();
         remember(urlString, metadata);
         co_return metadata;
     }
@@ -204,6 +205,7 @@ QCoro::Task<LinkMetadata> fetch(QString urlString)
         metadata.iconData = co_await probeIcon(manager, url, options.iconProbeTimeout);
     const auto description = co_await scrapeDescription(manager, url, options.pageTimeout);
     metadata.summary = description ? description : hostOf(url);
+    metadata.summaryFromPage = description.has_value();
     remember(urlString, metadata);
     co_return metadata;
 }

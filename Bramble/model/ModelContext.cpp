@@ -16,8 +16,11 @@ namespace {
 
 QVariant nullableText(const std::optional<QString> &text)
 {
-    // A null QVariant of string type binds SQL NULL; an empty QString binds ''.
-    return text ? QVariant(*text) : QVariant(QMetaType::fromType<QString>());
+    // SQL NULL means absent. A present text is never NULL, even when it was built as a null
+    // QString, which the driver would otherwise bind as NULL.
+    if (!text)
+        return QVariant(QMetaType::fromType<QString>());
+    return QVariant(text->isNull() ? QStringLiteral("") : *text);
 }
 
 std::optional<QString> readNullableText(const QVariant &value)
@@ -25,6 +28,12 @@ std::optional<QString> readNullableText(const QVariant &value)
     if (value.isNull())
         return std::nullopt;
     return value.toString();
+}
+
+// The columns are NOT NULL; a null text is stored as empty rather than failing every save.
+QString storedText(const QString &text)
+{
+    return text.isNull() ? QStringLiteral("") : text;
 }
 
 qint64 toStored(const QDateTime &date)
@@ -246,13 +255,20 @@ bool ModelContext::save(QString *error)
                 return fail(describe(query));
         }
     }
-    for (qint64 id : std::as_const(m_insertedGroups)) {
-        const BookmarkGroup *g = m_groups.value(id);
-        if (!g)
-            continue;
-        if (!run(QStringLiteral("INSERT INTO groups (id, name, createdAt, sortOrder) VALUES (?, ?, ?, ?)"),
-                 {id, g->m_name, toStored(g->m_createdAt), g->m_sortOrder}))
+    if (!m_insertedGroups.isEmpty()) {
+        if (!query.prepare(QStringLiteral("INSERT INTO groups (id, name, createdAt, sortOrder) VALUES (?, ?, ?, ?)")))
             return fail(describe(query));
+        for (qint64 id : std::as_const(m_insertedGroups)) {
+            const BookmarkGroup *g = m_groups.value(id);
+            if (!g)
+                continue;
+            query.bindValue(0, id);
+            query.bindValue(1, storedText(g->m_name));
+            query.bindValue(2, toStored(g->m_createdAt));
+            query.bindValue(3, g->m_sortOrder);
+            if (!query.exec())
+                return fail(describe(query));
+        }
     }
     if (!m_updatedGroups.isEmpty()) {
         if (!query.prepare(QStringLiteral("UPDATE groups SET name = ?, createdAt = ?, sortOrder = ? WHERE id = ?")))
@@ -261,7 +277,7 @@ bool ModelContext::save(QString *error)
             const BookmarkGroup *g = m_groups.value(id);
             if (!g)
                 continue;
-            query.bindValue(0, g->m_name);
+            query.bindValue(0, storedText(g->m_name));
             query.bindValue(1, toStored(g->m_createdAt));
             query.bindValue(2, g->m_sortOrder);
             query.bindValue(3, id);
@@ -280,17 +296,35 @@ bool ModelContext::save(QString *error)
         return run(QStringLiteral("DELETE FROM icons WHERE itemId = ?"), {item->m_id});
     };
 
-    for (qint64 id : std::as_const(m_insertedItems)) {
-        const BookmarkItem *item = m_items.value(id);
-        if (!item)
-            continue;
-        if (!run(QStringLiteral("INSERT INTO items (id, urlString, title, summary, sortOrder, createdAt, groupId) "
-                                "VALUES (?, ?, ?, ?, ?, ?, ?)"),
-                 {id, item->m_urlString, nullableText(item->m_title), nullableText(item->m_summary),
-                  item->m_sortOrder, toStored(item->m_createdAt), groupIdOf(item)}))
-            return fail(describe(query));
-        if (item->m_iconData && !writeIcon(item))
-            return fail(describe(query));
+    if (!m_insertedItems.isEmpty()) {
+        // Prepared once: an import inserts thousands of rows in one save.
+        QSqlQuery insertItem(db);
+        QSqlQuery insertIcon(db);
+        if (!insertItem.prepare(QStringLiteral("INSERT INTO items (id, urlString, title, summary, sortOrder, createdAt, "
+                                               "groupId) VALUES (?, ?, ?, ?, ?, ?, ?)")))
+            return fail(describe(insertItem));
+        if (!insertIcon.prepare(QStringLiteral("INSERT OR REPLACE INTO icons (itemId, data) VALUES (?, ?)")))
+            return fail(describe(insertIcon));
+        for (qint64 id : std::as_const(m_insertedItems)) {
+            const BookmarkItem *item = m_items.value(id);
+            if (!item)
+                continue;
+            insertItem.bindValue(0, id);
+            insertItem.bindValue(1, storedText(item->m_urlString));
+            insertItem.bindValue(2, nullableText(item->m_title));
+            insertItem.bindValue(3, nullableText(item->m_summary));
+            insertItem.bindValue(4, item->m_sortOrder);
+            insertItem.bindValue(5, toStored(item->m_createdAt));
+            insertItem.bindValue(6, groupIdOf(item));
+            if (!insertItem.exec())
+                return fail(describe(insertItem));
+            if (item->m_iconData) {
+                insertIcon.bindValue(0, id);
+                insertIcon.bindValue(1, *item->m_iconData);
+                if (!insertIcon.exec())
+                    return fail(describe(insertIcon));
+            }
+        }
     }
 
     constexpr int rowFields = BookmarkItem::UrlField | BookmarkItem::TitleField | BookmarkItem::SummaryField
@@ -316,7 +350,7 @@ bool ModelContext::save(QString *error)
         if (fields & rowFields) {
             if (!run(QStringLiteral("UPDATE items SET urlString = ?, title = ?, summary = ?, sortOrder = ?, "
                                     "createdAt = ?, groupId = ? WHERE id = ?"),
-                     {item->m_urlString, nullableText(item->m_title), nullableText(item->m_summary),
+                     {storedText(item->m_urlString), nullableText(item->m_title), nullableText(item->m_summary),
                       item->m_sortOrder, toStored(item->m_createdAt), groupIdOf(item), item->m_id}))
                 return fail(describe(query));
         }

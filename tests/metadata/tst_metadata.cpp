@@ -193,10 +193,13 @@ private Q_SLOTS:
         const LinkMetadata both = fetchNow(site.url(QStringLiteral("/both")));
         QCOMPARE(both.title, QStringLiteral("Both"));
         QCOMPARE(both.summary, QStringLiteral("from name"));
+        QVERIFY(both.summaryFromPage);
         QCOMPARE(fetchNow(site.url(QStringLiteral("/og"))).summary, QStringLiteral("only og"));
         QCOMPARE(fetchNow(site.url(QStringLiteral("/upper"))).summary, QStringLiteral("Shouted"));
         // Not matched: the summary falls back to the host.
         QCOMPARE(fetchNow(site.url(QStringLiteral("/single"))).summary, QStringLiteral("127.0.0.1"));
+        QVERIFY(!fetchNow(site.url(QStringLiteral("/single"))).summaryFromPage); // also when served from the cache
+        QVERIFY(fetchNow(site.url(QStringLiteral("/both"))).summaryFromPage);
         QCOMPARE(fetchNow(site.url(QStringLiteral("/reversed"))).summary, QStringLiteral("127.0.0.1"));
         // The scrape reads UTF-8 only.
         QCOMPARE(fetchNow(site.url(QStringLiteral("/latin1"))).summary, QStringLiteral("127.0.0.1"));
@@ -237,7 +240,7 @@ private Q_SLOTS:
                                "with HTTP status 404.")
                     .arg(url) });
         // The 404 page is still scraped; no icon probe on this path.
-        QCOMPARE(first, (LinkMetadata { std::nullopt, QStringLiteral("Still described"), std::nullopt }));
+        QCOMPARE(first, (LinkMetadata { std::nullopt, QStringLiteral("Still described"), std::nullopt, true }));
         QCOMPARE(site.count(QStringLiteral("/favicon.ico")), 0);
         QCOMPARE(site.count(QStringLiteral("/gone")), 2);
 
@@ -368,7 +371,7 @@ private Q_SLOTS:
         StdoutCapture output;
         const LinkMetadata result = fetchNow(site.url(QStringLiteral("/slow")));
         QCOMPARE(output.lines(), QStringList {});
-        QCOMPARE(result, (LinkMetadata { std::nullopt, QStringLiteral("In time"), png }));
+        QCOMPARE(result, (LinkMetadata { std::nullopt, QStringLiteral("In time"), png, true }));
     }
 
     void providerTitleChoice_data()

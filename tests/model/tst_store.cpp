@@ -165,7 +165,7 @@ private Q_SLOTS:
             group->setSortOrder(-7);
             context->insert(group);
             auto *empty = new BookmarkItem(QStringLiteral("https://empty.example"), group);
-            empty->setTitle(QString(""));
+            empty->setTitle(QString()); // a null string is still a present, empty title
             empty->setSummary(QString(""));
             empty->setSortOrder(42);
             auto *absent = new BookmarkItem(QStringLiteral("https://absent.example"), group);
