@@ -172,10 +172,7 @@ void recordSignal(const QString &name, const Parameters &parameters, std::option
     auto process = [manager, name, combined = std::move(combined), floatValue, customUserID] {
         manager->signalManager().processSignal(name, combined, floatValue, customUserID);
     };
-    if (auto *app = QCoreApplication::instance())
-        Sync::post(app, std::move(process));
-    else
-        process();
+    manager->postToMainThread(std::move(process));
 }
 
 void renewSession()

@@ -3,6 +3,7 @@
 
 #include "Cairn/ClientDefaults.h"
 #include "Cairn/Clock.h"
+#include "Cairn/Dispatcher.h"
 #include "Cairn/SerialQueue.h"
 
 #include <QGuiApplication>
@@ -61,6 +62,7 @@ SessionManager::SessionManager(std::shared_ptr<ClientDefaults> defaults, SignalS
     , m_sender(std::move(sender))
     , m_persistenceQueue(std::make_unique<SerialQueue>(QStringLiteral("com.cairn.sessionmanager.persistence")))
     , m_sessionDurationUpdater(this)
+    , m_dispatcher(new Dispatcher(this))
     , m_currentSessionStartedAtMSecs(std::numeric_limits<qint64>::min())
 {
     m_sessionDurationUpdater.setInterval(1000);
@@ -129,7 +131,7 @@ void SessionManager::recordDistinctDay()
 void SessionManager::beginSession()
 {
     if (QThread::currentThread() != thread()) {
-        Sync::post(this, [this] { beginSession(); });
+        m_dispatcher->post([this] { beginSession(); });
         return;
     }
     stopDurationTimer();

@@ -15,6 +15,7 @@
 namespace Cairn {
 
 class ClientDefaults;
+class Dispatcher;
 class SerialQueue;
 
 // One stored session: start (whole seconds since 1970 on disk) and whole-second duration.
@@ -82,6 +83,7 @@ private:
     SignalSender m_sender;
     std::unique_ptr<SerialQueue> m_persistenceQueue;
     QTimer m_sessionDurationUpdater;
+    Dispatcher *m_dispatcher;
 
     mutable QMutex m_mutex;
     QList<StoredSession> m_recentSessions;

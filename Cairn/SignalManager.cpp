@@ -4,6 +4,7 @@
 #include "Cairn/ClientDefaults.h"
 #include "Cairn/Clock.h"
 #include "Cairn/DefaultSignalPayload.h"
+#include "Cairn/Dispatcher.h"
 #include "Cairn/Hashing.h"
 #include "Cairn/SerialQueue.h"
 #include "Cairn/TelemetryError.h"
@@ -167,9 +168,12 @@ SignalManager::SignalManager(ConfigurationPtr configuration, std::shared_ptr<Cli
     m_sender = new SignalSender(m_shared);
     m_sender->moveToThread(&m_timerThread);
     QObject::connect(&m_timerThread, &QThread::finished, m_sender, &QObject::deleteLater);
+    m_senderDispatcher = new Dispatcher;
+    m_senderDispatcher->moveToThread(&m_timerThread);
+    QObject::connect(&m_timerThread, &QThread::finished, m_senderDispatcher, &QObject::deleteLater);
     m_timerThread.start();
     const auto interval = configuration->sendInterval();
-    Sync::post(m_sender, [sender = m_sender, interval] { sender->start(interval); });
+    m_senderDispatcher->post([sender = m_sender, interval] { sender->start(interval); });
 }
 
 SignalManager::~SignalManager()
@@ -261,9 +265,9 @@ void SignalManager::processSignal(const QString &name, const Parameters &paramet
 
 void SignalManager::scheduleSend(std::chrono::milliseconds delay)
 {
-    if (!m_sender)
+    if (!m_senderDispatcher)
         return;
-    Sync::post(m_sender, [sender = m_sender, delay] {
+    m_senderDispatcher->post([sender = m_sender, delay] {
         QTimer::singleShot(delay, sender, [sender] { sender->sendPendingSignals(); });
     });
 }

@@ -19,6 +19,7 @@ class QTimer;
 namespace Cairn {
 
 class ClientDefaults;
+class Dispatcher;
 class SerialQueue;
 
 // State shared by the signal manager (main thread), its sender (timer thread) and the
@@ -113,6 +114,7 @@ private:
     std::unique_ptr<SerialQueue> m_builder;
     QThread m_timerThread;
     SignalSender *m_sender = nullptr;
+    Dispatcher *m_senderDispatcher = nullptr; // lives on the timer thread
     std::unique_ptr<QObject> m_context; // main-thread receiver of aboutToQuit
     QMutex m_userMutex;
     std::optional<QString> m_storedDefaultUser;

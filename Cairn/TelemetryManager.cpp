@@ -4,6 +4,7 @@
 #include "Cairn/Cairn.h"
 #include "Cairn/ClientDefaults.h"
 #include "Cairn/Clock.h"
+#include "Cairn/Dispatcher.h"
 #include "Cairn/Hashing.h"
 #include "Cairn/SessionManager.h"
 #include "Cairn/SignalManager.h"
@@ -26,6 +27,11 @@ TelemetryManager::TelemetryManager(ConfigurationPtr configuration)
 std::shared_ptr<TelemetryManager> TelemetryManager::create(ConfigurationPtr configuration, bool throwaway)
 {
     std::shared_ptr<TelemetryManager> manager(new TelemetryManager(std::move(configuration)));
+    if (auto *app = QCoreApplication::instance()) {
+        manager->m_mainDispatcher = new Dispatcher;
+        if (manager->m_mainDispatcher->thread() != app->thread())
+            manager->m_mainDispatcher->moveToThread(app->thread());
+    }
     if (!throwaway)
         manager->m_clientDefaults = std::make_shared<ClientDefaults>(manager->m_configuration->telemetryAppID());
     std::weak_ptr<TelemetryManager> weak = manager;
@@ -55,13 +61,15 @@ std::shared_ptr<TelemetryManager> TelemetryManager::create(ConfigurationPtr conf
         if (QThread::currentThread() == app->thread())
             start();
         else
-            Sync::post(app, start);
+            manager->postToMainThread(start);
     }
     return manager;
 }
 
 TelemetryManager::~TelemetryManager()
 {
+    if (m_mainDispatcher)
+        m_mainDispatcher->deleteLater(); // this may run inside one of its jobs
     m_configuration->setSessionChangedHandler({});
     m_signalManager.reset();
     QMutexLocker locker(&m_sessionMutex);
@@ -73,6 +81,14 @@ TelemetryManager::~TelemetryManager()
             m_sessionManager->deleteLater();
         m_sessionManager = nullptr;
     }
+}
+
+void TelemetryManager::postToMainThread(std::function<void()> job)
+{
+    if (m_mainDispatcher)
+        m_mainDispatcher->post(std::move(job));
+    else
+        job();
 }
 
 SessionManager *TelemetryManager::sessionManager()

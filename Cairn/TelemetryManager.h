@@ -5,11 +5,13 @@
 #include <QMutex>
 #include <QReadWriteLock>
 
+#include <functional>
 #include <memory>
 
 namespace Cairn {
 
 class ClientDefaults;
+class Dispatcher;
 class SessionManager;
 class SignalManager;
 
@@ -34,6 +36,10 @@ public:
     SessionManager *sessionManager();
     bool hasSessionManager() const;
 
+    // Runs `job` on the main thread at its next event-loop turn (at once without a
+    // QCoreApplication).
+    void postToMainThread(std::function<void()> job);
+
     void renewSession();
     QString defaultUserIdentifier();
     QString hashedDefaultUserIdentifier();
@@ -50,6 +56,7 @@ private:
     void sessionDidChange();
 
     ConfigurationPtr m_configuration;
+    Dispatcher *m_mainDispatcher = nullptr;
     std::shared_ptr<ClientDefaults> m_clientDefaults;
     std::unique_ptr<SignalManager> m_signalManager;
 

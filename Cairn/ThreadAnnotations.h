@@ -1,16 +1,14 @@
 #pragma once
 
 // Happens-before annotations for ThreadSanitizer. Qt's own synchronisation (QReadWriteLock,
-// QThreadPool queues, posted events, QThread::wait) lives in a library that was not built with
-// the sanitizer, so TSan cannot see it and reports every hand-over through it as a race. The
-// helpers below restate those hand-overs where Cairn relies on them; without TSan they compile
-// to nothing (the lockers are then plain QReadLocker / QWriteLocker behaviour).
+// QThread::wait) lives in a library that was not built with the sanitizer, so TSan cannot see
+// it and would report every hand-over through it as a race. The helpers below restate those
+// hand-overs where Cairn relies on them; without TSan they compile to nothing (the lockers are
+// then plain QReadLocker / QWriteLocker). Jobs posted to other threads go through Dispatcher and
+// SerialQueue, which use std::mutex and are visible to TSan as they are.
 
-#include <QMetaObject>
-#include <QObject>
 #include <QReadWriteLock>
 
-#include <utility>
 
 #if defined(__SANITIZE_THREAD__)
 #define CAIRN_TSAN 1
@@ -88,22 +86,5 @@ public:
 private:
     QReadWriteLock *m_lock;
 };
-
-// The token of hand-overs through Qt's event queues.
-inline char postedEventsToken;
-
-// Runs `job` on the thread of `context` at its next event-loop turn.
-template<typename Job>
-void post(QObject *context, Job job)
-{
-    publish(&postedEventsToken);
-    QMetaObject::invokeMethod(
-        context,
-        [job = std::move(job)]() mutable {
-            receive(&postedEventsToken);
-            job();
-        },
-        Qt::QueuedConnection);
-}
 
 } // namespace Cairn::Sync

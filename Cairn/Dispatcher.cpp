@@ -1,0 +1,38 @@
+#include "Cairn/Dispatcher.h"
+
+namespace Cairn {
+
+Dispatcher::Dispatcher(QObject *parent)
+    : QObject(parent)
+{
+    connect(this, &Dispatcher::wake, this, &Dispatcher::drain, Qt::QueuedConnection);
+}
+
+void Dispatcher::post(std::function<void()> job)
+{
+    bool wakeUp = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_jobs.push_back(std::move(job));
+        wakeUp = !m_wakePending;
+        m_wakePending = true;
+    }
+    if (wakeUp)
+        Q_EMIT wake();
+}
+
+void Dispatcher::drain()
+{
+    std::deque<std::function<void()>> jobs;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        jobs.swap(m_jobs);
+        m_wakePending = false;
+    }
+    for (auto &job : jobs) {
+        job();
+        job = nullptr;
+    }
+}
+
+} // namespace Cairn
