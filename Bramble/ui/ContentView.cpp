@@ -1,6 +1,7 @@
 #include "ui/ContentView.h"
 
 #include "model/BookmarkGroup.h"
+#include "model/DataSeeder.h"
 #include "model/GroupListModel.h"
 #include "model/ModelContext.h"
 #include "ui/AppSignals.h"
@@ -145,8 +146,7 @@ ContentView::ContentView(ModelContext *context, QWidget *parent)
     , m_detailFactory([](BookmarkGroup *group, ModelContext *, QWidget *parent) -> QWidget * {
         return new GroupNameView(group, parent);
     })
-    // TODO(seeding): call DataSeeder::seedDefaultDataIfNeeded(context) once model/DataSeeder.h exists.
-    , m_seeder([](ModelContext *) {})
+    , m_seeder(&DataSeeder::seedDefaultDataIfNeeded)
 {
     setObjectName(QStringLiteral("contentView"));
     m_list->setObjectName(QStringLiteral("groupList"));

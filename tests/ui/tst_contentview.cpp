@@ -1,10 +1,11 @@
-#include "support/TestEnvironment.h"
 #include "app/MainWindow.h"
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
+#include "model/DataSeeder.h"
 #include "model/GroupListModel.h"
 #include "model/ModelContainer.h"
 #include "model/ModelContext.h"
+#include "support/TestEnvironment.h"
 #include "ui/AppSignals.h"
 #include "ui/ContentView.h"
 #include "ui/RowMoveAnimator.h"
@@ -14,6 +15,7 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QCoroTask>
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -546,6 +548,33 @@ private Q_SLOTS:
         m_window->show();
         QCOMPARE(calls, 2);
         QCOMPARE(view()->groups()->rowCount(), 1);
+    }
+
+    void emptyStoreIsSeededWhenTheWindowShows()
+    {
+        // The window as the program builds it, with its own seeder; fetches are answered here.
+        int fetches = 0;
+        DataSeeder::setFetchFunction([&fetches](const QString &) -> QCoro::Task<LinkMetadata> {
+            ++fetches;
+            co_return LinkMetadata {};
+        });
+        m_window = std::make_unique<MainWindow>(context());
+        showWindow();
+        QCOMPARE(sidebarNames(), QStringList { QStringLiteral("默认分组") });
+        BookmarkGroup *group = view()->groups()->groupAt(0);
+        QCOMPARE(group->sortOrder(), 0);
+        QCOMPARE(group->bookmarks().size(), 2);
+        QCOMPARE(view()->selectedGroup(), nullptr);
+        QCOMPARE(view()->currentDetail(), view()->welcomeView());
+        QTRY_COMPARE(DataSeeder::runningMetadataTasks(), 0);
+        QCOMPARE(fetches, 2);
+        QVERIFY(m_signals.isEmpty());
+
+        // A store that has groups is left alone.
+        m_window->hide();
+        m_window->show();
+        QCOMPARE(view()->groups()->rowCount(), 1);
+        DataSeeder::setFetchFunction({});
     }
 
     void groupDeletedElsewhereLeavesNoSelection()
