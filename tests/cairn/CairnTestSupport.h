@@ -40,7 +40,9 @@ public:
     QStringList lines() const
     {
         QMutexLocker locker(&m_state->mutex);
-        return m_state->lines;
+        QStringList copy = m_state->lines;
+        copy.detach(); // our own buffer, so the writer never reallocates one we still read
+        return copy;
     }
     int count(const QString &line) const { return int(lines().count(line)); }
     int countContaining(const QString &part) const
