@@ -5,7 +5,7 @@ namespace Cairn {
 Dispatcher::Dispatcher(QObject *parent)
     : QObject(parent)
 {
-    connect(this, &Dispatcher::wake, this, &Dispatcher::drain, Qt::QueuedConnection);
+    connect(this, &Dispatcher::wake, this, &Dispatcher::runPending, Qt::QueuedConnection);
 }
 
 void Dispatcher::post(std::function<void()> job)
@@ -21,7 +21,7 @@ void Dispatcher::post(std::function<void()> job)
         Q_EMIT wake();
 }
 
-void Dispatcher::drain()
+void Dispatcher::runPending()
 {
     std::deque<std::function<void()>> jobs;
     {

@@ -19,12 +19,13 @@ public:
     explicit Dispatcher(QObject *parent = nullptr);
 
     void post(std::function<void()> job);
+    // Runs every job posted so far, now (on this object's thread).
+    void runPending();
 
 Q_SIGNALS:
     void wake();
 
 private:
-    void drain();
 
     std::mutex m_mutex;
     std::deque<std::function<void()>> m_jobs;

@@ -158,12 +158,6 @@ SignalManager::SignalManager(ConfigurationPtr configuration, std::shared_ptr<Cli
 
     m_shared->ensureCacheLoaded();
 
-    if (QCoreApplication::instance()) {
-        m_context = std::make_unique<QObject>();
-        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, m_context.get(),
-            [this] { appWillTerminate(); }, Qt::DirectConnection);
-    }
-
     m_timerThread.setObjectName(QStringLiteral("com.cairn.SignalTimer"));
     m_sender = new SignalSender(m_shared);
     m_sender->moveToThread(&m_timerThread);
@@ -178,7 +172,6 @@ SignalManager::SignalManager(ConfigurationPtr configuration, std::shared_ptr<Cli
 
 SignalManager::~SignalManager()
 {
-    m_context.reset();
     if (m_timerThread.isRunning()) {
         m_timerThread.quit();
         m_timerThread.wait();

@@ -115,7 +115,6 @@ private:
     QThread m_timerThread;
     SignalSender *m_sender = nullptr;
     Dispatcher *m_senderDispatcher = nullptr; // lives on the timer thread
-    std::unique_ptr<QObject> m_context; // main-thread receiver of aboutToQuit
     QMutex m_userMutex;
     std::optional<QString> m_storedDefaultUser;
 };

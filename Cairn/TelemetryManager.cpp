@@ -46,6 +46,18 @@ std::shared_ptr<TelemetryManager> TelemetryManager::create(ConfigurationPtr conf
     if (throwaway)
         return manager;
 
+    // Termination: signals posted to the main thread but not yet processed are built first,
+    // then the cache is written.
+    if (manager->m_mainDispatcher) {
+        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, manager->m_mainDispatcher,
+            [weak] {
+                if (const auto self = weak.lock()) {
+                    self->m_mainDispatcher->runPending();
+                    self->m_signalManager->appWillTerminate();
+                }
+            },
+            Qt::DirectConnection);
+    }
     manager->m_configuration->setSessionChangedHandler([weak] {
         if (const auto self = weak.lock())
             self->sessionDidChange();
