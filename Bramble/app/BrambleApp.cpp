@@ -4,9 +4,18 @@
 #include "app/MainWindow.h"
 #include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
+#include "exchange/DataExchange.h"
 #include "model/ModelContainer.h"
+#include "model/ModelContext.h"
+#include "platform/Telemetry.h"
+#include "ui/BookmarkListView.h"
+#include "ui/ContentView.h"
+#include "ui/GroupsMenuBarView.h"
+#include "ui/LinkOpener.h"
+#include "ui/SettingsView.h"
 #include "ui/Symbols.h"
 
+#include <QAction>
 #include <QApplication>
 #include <cstdio>
 
@@ -54,27 +63,45 @@ int BrambleApp::main(int argc, char **argv)
         return 1;
     }
 
-    // The analytics client starts here: after the store, before the first window.
+    Telemetry::start();
+    Telemetry::sendLaunched();
 
     BrambleApp app(std::move(container));
     QObject::connect(&terminationSignals, &TerminationSignals::received, &app, &BrambleApp::quit);
     QObject::connect(&instance, &SingleInstance::activationRequested, &app, &BrambleApp::showMainWindow);
     app.showMainWindow();
+    app.showTrayMenu();
     return QApplication::exec();
 }
 
 BrambleApp::BrambleApp(std::unique_ptr<ModelContainer> container, QObject *parent)
     : QObject(parent)
     , m_sharedModelContainer(std::move(container))
+    , m_dataExchange(std::make_unique<DataExchange>(m_sharedModelContainer->mainContext()))
 { }
 
-BrambleApp::~BrambleApp() = default;
+BrambleApp::~BrambleApp()
+{
+    // Windows go before the store they show.
+    delete m_settingsView;
+    m_groupsMenu.reset();
+    m_mainWindow.reset();
+}
 
 MainWindow *BrambleApp::mainWindow()
 {
     if (!m_mainWindow) {
         m_mainWindow = std::make_unique<MainWindow>(m_sharedModelContainer->mainContext());
         connect(m_mainWindow.get(), &MainWindow::quitRequested, this, &BrambleApp::quit);
+        m_mainWindow->contentView()->setDetailFactory(
+            [](BookmarkGroup *group, ModelContext *context, QWidget *parent) -> QWidget * {
+                return new BookmarkListView(group, context, parent);
+            });
+        auto *settings = new QAction(QStringLiteral("Settings…"), m_mainWindow.get());
+        settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+        settings->setMenuRole(QAction::PreferencesRole);
+        connect(settings, &QAction::triggered, this, &BrambleApp::showSettings);
+        m_mainWindow->addBeforeQuit(settings);
     }
     return m_mainWindow.get();
 }
@@ -82,6 +109,40 @@ MainWindow *BrambleApp::mainWindow()
 void BrambleApp::showMainWindow()
 {
     mainWindow()->bringToFront();
+}
+
+GroupsMenuBarView *BrambleApp::groupsMenu()
+{
+    if (!m_groupsMenu) {
+        m_groupsMenu = std::make_unique<GroupsMenuBarView>(m_sharedModelContainer->mainContext());
+        m_groupsMenu->setOpener([](const QString &urlString) { return LinkOpener::openLink(urlString); });
+        connect(m_groupsMenu.get(), &GroupsMenuBarView::settingsRequested, this, &BrambleApp::showSettings);
+        connect(m_groupsMenu.get(), &GroupsMenuBarView::quitRequested, this, &BrambleApp::quit);
+    }
+    return m_groupsMenu.get();
+}
+
+SettingsView *BrambleApp::settingsView() const
+{
+    return m_settingsView;
+}
+
+void BrambleApp::showTrayMenu()
+{
+    groupsMenu()->show();
+}
+
+void BrambleApp::showSettings()
+{
+    if (!m_settingsView) {
+        // Each opening starts from fresh view state, as closing the window discards it.
+        m_settingsView = new SettingsView(m_sharedModelContainer->mainContext(), m_dataExchange.get());
+        m_settingsView->setAttribute(Qt::WA_DeleteOnClose);
+        m_settingsView->setWindowTitle(QStringLiteral("Bramble Settings"));
+    }
+    m_settingsView->show();
+    m_settingsView->raise();
+    m_settingsView->activateWindow();
 }
 
 void BrambleApp::quit()

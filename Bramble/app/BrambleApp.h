@@ -1,10 +1,15 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <memory>
 
+class DataExchange;
+class GroupsMenuBarView;
 class MainWindow;
 class ModelContainer;
+class QAction;
+class SettingsView;
 
 // The application: owns the store for the life of the process and the scenes built on it.
 class BrambleApp : public QObject
@@ -22,13 +27,23 @@ public:
 
     ModelContainer *sharedModelContainer() const { return m_sharedModelContainer.get(); }
     MainWindow *mainWindow();
+    DataExchange *dataExchange() const { return m_dataExchange.get(); }
+    GroupsMenuBarView *groupsMenu();
+    // The settings window, while it is open.
+    SettingsView *settingsView() const;
 
     void showMainWindow();
+    // Opens the settings window, or brings it to the front when it is open.
+    void showSettings();
+    void showTrayMenu();
     // The Quit command; termination signals take the same road.
     void quit();
 
 private:
     // Declared first so it outlives every window that works on it.
     std::unique_ptr<ModelContainer> m_sharedModelContainer;
+    std::unique_ptr<DataExchange> m_dataExchange;
     std::unique_ptr<MainWindow> m_mainWindow;
+    std::unique_ptr<GroupsMenuBarView> m_groupsMenu;
+    QPointer<SettingsView> m_settingsView;
 };

@@ -1,6 +1,6 @@
 #include "DataExchange.h"
 
-#include "Cairn/Cairn.h"
+#include "platform/AppSignals.h"
 #include "metadata/MetadataFetcher.h"
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
@@ -70,9 +70,7 @@ DataExchange::DataExchange(ModelContext *context, QObject *parent)
 
 DataExchange::SignalHook DataExchange::defaultSignalHook()
 {
-    return [](const QString &name, const QMap<QString, QString> &parameters) {
-        Cairn::signal(name, parameters);
-    };
+    return [](const QString &name, const QMap<QString, QString> &parameters) { AppSignals::send(name, parameters); };
 }
 
 DataExchange::~DataExchange() = default;

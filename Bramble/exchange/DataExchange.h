@@ -53,7 +53,7 @@ public:
     explicit DataExchange(ModelContext *context, QObject *parent = nullptr);
     ~DataExchange() override;
 
-    // Receives "data_exported" and "data_imported" with their parameters; Cairn::signal by default.
+    // Receives "data_exported" and "data_imported" with their parameters; the app's usage signals by default.
     void setSignalHook(SignalHook hook) { m_signalHook = std::move(hook); }
     static SignalHook defaultSignalHook();
     // The metadata fetch used after an import; MetadataFetcher::fetchMetadata by default.

@@ -5,7 +5,7 @@
 #include "model/BookmarkItem.h"
 #include "model/BookmarkListModel.h"
 #include "model/ModelContext.h"
-#include "ui/AppSignals.h"
+#include "platform/AppSignals.h"
 #include "ui/BookmarkRowView.h"
 #include "ui/ContextMenu.h"
 #include "ui/DropState.h"

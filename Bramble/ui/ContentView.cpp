@@ -4,7 +4,7 @@
 #include "model/DataSeeder.h"
 #include "model/GroupListModel.h"
 #include "model/ModelContext.h"
-#include "ui/AppSignals.h"
+#include "platform/AppSignals.h"
 #include "ui/ContextMenu.h"
 #include "ui/RowMoveAnimator.h"
 #include "ui/Symbols.h"

@@ -6,7 +6,7 @@
 #include "model/ModelContext.h"
 #include "support/TestEnvironment.h"
 #include "support/TestHttpServer.h"
-#include "ui/AppSignals.h"
+#include "platform/AppSignals.h"
 #include "ui/BookmarkListView.h"
 #include "ui/BookmarkRowView.h"
 #include "ui/ContextMenu.h"

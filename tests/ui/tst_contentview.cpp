@@ -6,7 +6,7 @@
 #include "model/ModelContainer.h"
 #include "model/ModelContext.h"
 #include "support/TestEnvironment.h"
-#include "ui/AppSignals.h"
+#include "platform/AppSignals.h"
 #include "ui/ContentView.h"
 #include "ui/RowMoveAnimator.h"
 #include "ui/Symbols.h"

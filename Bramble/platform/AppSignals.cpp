@@ -1,4 +1,4 @@
-#include "ui/AppSignals.h"
+#include "platform/AppSignals.h"
 
 namespace {
 AppSignals::Sender &sender()
