@@ -1,10 +1,10 @@
 #include "ui/BookmarkListView.h"
 
-#include "metadata/MetadataFetcher.h"
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
 #include "model/BookmarkListModel.h"
 #include "model/ModelContext.h"
+#include "model/LinkAdder.h"
 #include "platform/AppSignals.h"
 #include "ui/BookmarkRowView.h"
 #include "ui/ContextMenu.h"
@@ -36,12 +36,6 @@
 #include <limits>
 
 namespace {
-
-void printLine(const QString &line)
-{
-    std::fputs(line.toUtf8().append('\n').constData(), stdout);
-    std::fflush(stdout);
-}
 
 QColor secondaryText(const QPalette &palette)
 {
@@ -724,70 +718,24 @@ void BookmarkListView::normalizeBookmarkSortOrders()
 
 QString BookmarkListView::normalizedAddress(const QString &text)
 {
-    if (text.toLower().startsWith(QLatin1String("http")))
-        return text;
-    return QStringLiteral("https://") + text;
+    return LinkAdder::normalizedAddress(text);
 }
 
 BookmarkItem *BookmarkListView::addBookmark()
 {
-    const QString text = m_newUrlString;
-    if (text.isEmpty() || !m_group || m_group->isDeleted() || !m_modelContext) {
-        setShowAddLinkSheet(false);
-        return nullptr;
-    }
-    const QString address = normalizedAddress(text);
-    qint64 position = 0;
-    if (!m_group->bookmarks().isEmpty()) {
-        qint64 largest = std::numeric_limits<qint64>::min();
-        for (const BookmarkItem *link : m_group->bookmarks())
-            largest = std::max(largest, link->sortOrder());
-        position = largest + 1;
-    }
-    auto *bookmark = new BookmarkItem(address, m_group);
-    bookmark->setTitle(address);
-    bookmark->setSummary(placeholderSummary);
-    bookmark->setSortOrder(position);
-    m_modelContext->insert(bookmark);
-    // A failed save is not reported: automatic saving tries again with the next change.
-    m_modelContext->save();
-    AppSignals::send(QStringLiteral("link_added"));
+    BookmarkItem *bookmark = LinkAdder::addLink(m_modelContext, m_group, m_newUrlString);
     setShowAddLinkSheet(false);
+    if (!bookmark)
+        return nullptr;
     setNewUrlString(QString());
     // Runs to its end on its own, even after this pane is gone.
-    fetchMetadataForNewBookmark(bookmark, address);
+    fetchMetadataForNewBookmark(bookmark, bookmark->urlString());
     return bookmark;
 }
 
-QCoro::Task<> BookmarkListView::fetchMetadataForNewBookmark(
-    QPointer<BookmarkItem> bookmark, QString urlString)
+QCoro::Task<> BookmarkListView::fetchMetadataForNewBookmark(QPointer<BookmarkItem> bookmark, QString urlString)
 {
-    printLine(QStringLiteral("🔍 Starting metadata fetch for: ") + urlString);
-    const LinkMetadata metadata = co_await MetadataFetcher::fetchMetadata(urlString);
-    const auto text
-        = [](const std::optional<QString> &value) { return value ? *value : QStringLiteral("nil"); };
-    printLine(QStringLiteral("📥 Metadata fetched - Title: ") + text(metadata.title)
-        + QStringLiteral(", Summary: ") + text(metadata.summary) + QStringLiteral(", Icon: ")
-        + (metadata.iconData ? QString::number(metadata.iconData->size()) + QStringLiteral(" bytes")
-                             : QStringLiteral("nil")));
-    // The link may have been deleted while the fetch ran.
-    if (!bookmark || bookmark->isDeleted())
-        co_return;
-    if (metadata.title) {
-        bookmark->setTitle(*metadata.title);
-        printLine(QStringLiteral("✅ Updated title: ") + *metadata.title);
-    }
-    if (metadata.summary) {
-        bookmark->setSummary(*metadata.summary);
-        printLine(QStringLiteral("✅ Updated summary: ") + *metadata.summary);
-    }
-    if (metadata.iconData) {
-        bookmark->setIconData(*metadata.iconData);
-        printLine(QStringLiteral("✅ Updated icon: ") + QString::number(metadata.iconData->size())
-            + QStringLiteral(" bytes"));
-    } else {
-        printLine(QStringLiteral("⚠️ No icon data received"));
-    }
+    co_await LinkAdder::fillMetadata(std::move(bookmark), std::move(urlString));
 }
 
 // --- Menus -------------------------------------------------------------------------------------

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/LinkAdder.h"
+
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
 #include "model/ModelContext.h"
@@ -77,7 +79,7 @@ class BookmarkListView : public QWidget
     Q_OBJECT
 
 public:
-    static inline const QString placeholderSummary = QStringLiteral("正在获取信息...");
+    static inline const QString placeholderSummary = LinkAdder::placeholderSummary;
 
     BookmarkListView(BookmarkGroup *group, ModelContext *modelContext, QWidget *parent = nullptr);
     ~BookmarkListView() override;
