@@ -16,6 +16,8 @@
 
 #include <sys/utsname.h>
 
+#include <thread>
+
 using namespace Cairn;
 
 namespace {
@@ -391,6 +393,35 @@ private slots:
         config->setPreviewMode(false);
         Cairn::signal(QStringLiteral("now"));
         QTRY_COMPARE(Cairn::pendingSignalCount(), 1);
+    }
+
+    void signalsFromOtherThreads()
+    {
+        auto config = testConfiguration(kNowhere);
+        Cairn::initialize(config);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([t, config] {
+                for (int i = 0; i < 50; ++i) {
+                    Cairn::signal(QStringLiteral("t%1_%2").arg(t).arg(i, 2, 10, QLatin1Char('0')));
+                    if (i == 25)
+                        config->setDefaultParameters([] { return Parameters { { QStringLiteral("late"), QStringLiteral("1") } }; });
+                }
+            });
+        }
+        for (auto &thread : threads)
+            thread.join();
+        QTRY_COMPARE(Cairn::pendingSignalCount(), 200);
+        // Each thread's records keep that thread's order.
+        QMap<QString, QStringList> byThread;
+        for (const auto &record : pendingRecords())
+            byThread[record.type.section(QLatin1Char('_'), 0, 0)].append(record.type);
+        QCOMPARE(byThread.size(), 4);
+        for (const QStringList &types : byThread) {
+            QStringList sorted = types;
+            sorted.sort();
+            QCOMPARE(types, sorted);
+        }
     }
 
     void signalBeforeInitializeReturns()
