@@ -161,7 +161,13 @@ public:
         QMetaObject::invokeMethod(
             QCoreApplication::instance(), [reply, choice] { reply(choice); }, Qt::QueuedConnection);
     }
-    void showDownloadStarted(std::function<void()>) override { shown << QStringLiteral("progress"); }
+    bool cancelDownload = false;
+    void showDownloadStarted(std::function<void()> cancel) override
+    {
+        shown << QStringLiteral("progress");
+        if (cancelDownload)
+            cancel();
+    }
     void showDownloadProgress(qint64 received, qint64) override { lastProgress = received; }
     void showInstalling() override { shown << QStringLiteral("installing"); }
     void showUpToDate() override { shown << QStringLiteral("up to date"); }

@@ -3,12 +3,14 @@
 #include "support/TestHttpServer.h"
 #include "update/framework/Appcast.h"
 #include "update/framework/UpdateInstaller.h"
+#include "update/framework/UpdateRelaunch.h"
 #include "update/framework/UpdateSignature.h"
 #include "update/framework/Updater.h"
 #include "update/framework/VersionComparator.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -42,6 +44,10 @@ private Q_SLOTS:
     void appImageIsReplacedWithItsPermissions();
     void insecureFeedIsNotContacted();
     void automaticChecksFollowTheSchedule();
+    void replacementKnowsWhichProcessToWaitFor();
+    void cancelledDownloadInstallsNothing();
+    void automaticDownloadHappensBeforeTheQuestion();
+    void tooLittleDiskSpaceIsReportedBeforeDownloading();
 };
 
 void UpdateTest::versionsCompareComponentByComponent_data()
@@ -451,6 +457,86 @@ void UpdateTest::automaticChecksFollowTheSchedule()
     QVERIFY(rig.driver.shown.isEmpty()); // background checks stay quiet when nothing is found
     rig.updater->setAutomaticallyChecksForUpdates(false);
     QVERIFY(!rig.updater->automaticCheckScheduled());
+}
+
+void UpdateTest::replacementKnowsWhichProcessToWaitFor()
+{
+    // A harmless stand-in for the new version: it records the process it replaces.
+    QTemporaryDir dir;
+    const QString out = dir.path() + QStringLiteral("/pid");
+    QVERIFY(UpdateRelaunch::startReplacement(QStringLiteral("/bin/sh"),
+        { QStringLiteral("-c"), QStringLiteral("echo $BRAMBLE_REPLACES_PID > ") + out }));
+    QTRY_VERIFY_WITH_TIMEOUT(readFile(out).trimmed().size() > 0, 20000);
+    QCOMPARE(readFile(out).trimmed(), QByteArray::number(QCoreApplication::applicationPid()));
+
+    // Waiting for a process that has already gone returns at once and forgets the variable.
+    QProcess gone;
+    gone.start(QStringLiteral("/bin/true"));
+    QVERIFY(gone.waitForFinished());
+    qputenv("BRAMBLE_REPLACES_PID", QByteArray::number(gone.processId() ? gone.processId() : 999999999));
+    UpdateRelaunch::waitForReplacedProcess(60000);
+    QVERIFY(!qEnvironmentVariableIsSet("BRAMBLE_REPLACES_PID"));
+}
+
+void UpdateTest::cancelledDownloadInstallsNothing()
+{
+    Rig rig;
+    QVERIFY(rig.server);
+    rig.setFeed({ rig.publish(QStringLiteral("11"), newRelease(), QStringLiteral("B-11.tar.gz")) });
+    rig.makeUpdater();
+    rig.driver.cancelDownload = true;
+    QSignalSpy relaunch(rig.updater.get(), &Updater::relaunchRequested);
+    QVERIFY(rig.check());
+    QCOMPARE(rig.delegate.calls, QStringList({ "feed", "found 11", "download", "failed" }));
+    QVERIFY(rig.delegate.failure->genericError());
+    QVERIFY(rig.delegate.failure->localizedDescription().contains(QLatin1String("cancelled")));
+    // The user cancelled: no failure window.
+    QVERIFY(!rig.driver.shown.contains(QLatin1String("failed")));
+    QVERIFY(rig.installationUntouched());
+    QCOMPARE(relaunch.count(), 0);
+}
+
+void UpdateTest::automaticDownloadHappensBeforeTheQuestion()
+{
+    Rig rig;
+    QVERIFY(rig.server);
+    rig.setFeed({ rig.publish(QStringLiteral("11"), newRelease("eleven"), QStringLiteral("B-11.tar.gz")) });
+    rig.makeUpdater();
+    rig.updater->setAutomaticallyDownloadsUpdates(true);
+    QSignalSpy relaunch(rig.updater.get(), &Updater::relaunchRequested);
+    QVERIFY(rig.check(false));
+    QCOMPARE(rig.delegate.calls, QStringList({ "feed", "found 11", "download", "downloaded", "install" }));
+    // Downloaded quietly, asked, then installed from the staged copy: one transfer only.
+    QCOMPARE(rig.driver.shown, QStringList({ "found 1.11", "installing", "dismiss" }));
+    QCOMPARE(rig.site->log().count(QStringLiteral("/feed/B-11.tar.gz")), 1);
+    QCOMPARE(readFile(rig.installPath + QStringLiteral("/bramble")), QByteArray("eleven"));
+    QCOMPARE(relaunch.count(), 1);
+
+    // Answered "Later", the staged download is thrown away.
+    Rig later;
+    QVERIFY(later.server);
+    later.setFeed({ later.publish(QStringLiteral("11"), newRelease(), QStringLiteral("B-11.tar.gz")) });
+    later.makeUpdater();
+    later.updater->setAutomaticallyDownloadsUpdates(true);
+    later.driver.answer = UpdateUserDriver::Choice::Later;
+    QVERIFY(later.check(false));
+    QCOMPARE(later.delegate.calls, QStringList({ "feed", "found 11", "download", "downloaded" }));
+    QVERIFY(later.installationUntouched());
+}
+
+void UpdateTest::tooLittleDiskSpaceIsReportedBeforeDownloading()
+{
+    Rig rig;
+    QVERIFY(rig.server);
+    FeedEntry entry = rig.publish(QStringLiteral("11"), newRelease(), QStringLiteral("B-11.tar.gz"));
+    entry.length = qint64(1) << 60;
+    rig.setFeed({ entry });
+    rig.makeUpdater();
+    QVERIFY(rig.check());
+    QCOMPARE(rig.delegate.calls, QStringList({ "feed", "found 11", "failed" }));
+    QCOMPARE(rig.delegate.failure->updateError()->kind(), UpdateError::Kind::insufficientDiskSpace);
+    QVERIFY(!rig.site->log().contains(QLatin1String("/feed/B-11.tar.gz")));
+    QVERIFY(rig.installationUntouched());
 }
 
 #include "tst_update.moc"

@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QThread>
+#include <cstdio>
 
 namespace {
 constexpr const char *kWaitVariable = "BRAMBLE_REPLACES_PID";
@@ -21,6 +22,19 @@ bool UpdateRelaunch::startReplacement(const QString &program, const QStringList 
         QString::fromLatin1(kWaitVariable), QString::number(QCoreApplication::applicationPid()));
     process.setProcessEnvironment(environment);
     return process.startDetached();
+}
+
+bool UpdateRelaunch::relaunchAndQuit(const QString &program, const QStringList &arguments)
+{
+    if (!startReplacement(program, arguments)) {
+        std::fputs(
+            QStringLiteral("❌ Could not start the updated program: %1\n").arg(program).toUtf8().constData(),
+            stdout);
+        std::fflush(stdout);
+        return false;
+    }
+    QCoreApplication::quit();
+    return true;
 }
 
 void UpdateRelaunch::waitForReplacedProcess(int timeoutMs)

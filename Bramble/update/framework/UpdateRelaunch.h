@@ -8,6 +8,8 @@
 namespace UpdateRelaunch {
 // Starts program detached; the caller quits right after. False when it could not start.
 bool startReplacement(const QString &program, const QStringList &arguments);
+// Starts the replacement and quits this process; on failure keeps running and says so.
+bool relaunchAndQuit(const QString &program, const QStringList &arguments);
 // Call first thing in main(): when started by startReplacement, waits (at most timeoutMs)
 // until the old process has exited. Returns at once otherwise.
 void waitForReplacedProcess(int timeoutMs = 10000);
