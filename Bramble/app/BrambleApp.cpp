@@ -1,6 +1,7 @@
 #include "app/BrambleApp.h"
 
 #include "BuildConfig.h"
+#include "app/CommandLine.h"
 #include "app/MainWindow.h"
 #include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
@@ -30,6 +31,8 @@ void BrambleApp::setApplicationIdentity()
 
 int BrambleApp::main(int argc, char **argv)
 {
+    if (CommandLine::requested(argc, argv))
+        return CommandLine::run(argc, argv);
     setApplicationIdentity();
     QApplication application(argc, argv);
     QApplication::setWindowIcon(Symbols::applicationIcon());

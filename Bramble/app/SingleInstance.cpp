@@ -51,7 +51,7 @@ QString SingleInstance::serverName(const QString &storePath)
         .arg(storeKey(storePath));
 }
 
-SingleInstance::Role SingleInstance::acquire()
+SingleInstance::Role SingleInstance::acquire(bool listen)
 {
     const QString path = lockFilePath(m_storePath);
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -59,7 +59,8 @@ SingleInstance::Role SingleInstance::acquire()
     // Never stale by age: a lock is stale only when the process that took it is gone.
     m_lock->setStaleLockTime(0);
     if (m_lock->tryLock(0)) {
-        startListening();
+        if (listen)
+            startListening();
         return Role::Primary;
     }
     if (m_lock->error() == QLockFile::LockFailedError)

@@ -24,7 +24,9 @@ public:
     explicit SingleInstance(const QString &storePath, QObject *parent = nullptr);
     ~SingleInstance() override;
 
-    Role acquire();
+    // With listen false the lock is taken but later launches get no answer: for short-lived
+    // commands that must keep the app away from the store without standing in for it.
+    Role acquire(bool listen = true);
     // As a secondary: asks the primary to show its window. Blocks for at most timeoutMs;
     // returns whether the primary answered.
     bool activatePrimary(int timeoutMs = 5000);
