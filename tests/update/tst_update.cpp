@@ -48,6 +48,7 @@ private Q_SLOTS:
     void cancelledDownloadInstallsNothing();
     void automaticDownloadHappensBeforeTheQuestion();
     void tooLittleDiskSpaceIsReportedBeforeDownloading();
+    void signingToolPublishesWhatTheUpdaterAccepts();
 };
 
 void UpdateTest::versionsCompareComponentByComponent_data()
@@ -537,6 +538,58 @@ void UpdateTest::tooLittleDiskSpaceIsReportedBeforeDownloading()
     QCOMPARE(rig.delegate.failure->updateError()->kind(), UpdateError::Kind::insufficientDiskSpace);
     QVERIFY(!rig.site->log().contains(QLatin1String("/feed/B-11.tar.gz")));
     QVERIFY(rig.installationUntouched());
+}
+
+void UpdateTest::signingToolPublishesWhatTheUpdaterAccepts()
+{
+    const QString binaryDir = qEnvironmentVariable("BRAMBLE_TEST_BINARY_DIR");
+    const QString tool
+        = (binaryDir.isEmpty() ? QCoreApplication::applicationDirPath() : binaryDir + QStringLiteral("/bin"))
+        + QStringLiteral("/bramble-sign-update");
+    if (!QFileInfo(tool).isExecutable())
+        QSKIP("bramble-sign-update is not built");
+    QTemporaryDir dir;
+    const auto run = [&](const QStringList &arguments, QByteArray *output) {
+        QProcess process;
+        process.start(tool, arguments);
+        if (!process.waitForFinished(60000))
+            return -1;
+        *output = process.readAllStandardOutput();
+        return process.exitCode();
+    };
+    QByteArray keysOutput;
+    const QString keyFile = dir.path() + QStringLiteral("/secret.key");
+    QCOMPARE(
+        run({ QStringLiteral("generate-keys"), QStringLiteral("--secret-key-file"), keyFile }, &keysOutput),
+        0);
+    const QByteArray publicKey = keysOutput.trimmed().split('\n').last().trimmed();
+    QVERIFY(UpdateSignature::isValidPublicKey(publicKey));
+    QCOMPARE(QFileInfo(keyFile).permissions() & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
+    QByteArray again;
+    QVERIFY(
+        run({ QStringLiteral("generate-keys"), QStringLiteral("--secret-key-file"), keyFile }, &again) != 0);
+
+    const QByteArray archive = newRelease();
+    writeFile(dir.path() + QStringLiteral("/B-12.tar.gz"), archive);
+    QByteArray itemXml;
+    QCOMPARE(run({ QStringLiteral("sign"), dir.path() + QStringLiteral("/B-12.tar.gz"),
+                     QStringLiteral("--secret-key-file"), keyFile, QStringLiteral("--url"),
+                     QStringLiteral("https://updates.example/linux/B-12.tar.gz"), QStringLiteral("--build"),
+                     QStringLiteral("12"), QStringLiteral("--display-version"), QStringLiteral("1.2") },
+                 &itemXml),
+        0);
+    const QByteArray feed = QByteArray("<rss version=\"2.0\" xmlns:bramble=\"") + kBrambleUpdateNamespace
+        + "\"><channel>" + itemXml + "</channel></rss>";
+    const AppcastParseResult parsed = parseAppcast(feed);
+    QVERIFY2(parsed.error.isEmpty(), qPrintable(parsed.error));
+    QCOMPARE(parsed.items.size(), 1);
+    const AppcastItem &item = parsed.items.first();
+    QCOMPARE(item.versionString, QStringLiteral("12"));
+    QCOMPARE(item.displayVersionString, QStringLiteral("1.2"));
+    QCOMPARE(item.contentLength, quint64(archive.size()));
+    QCOMPARE(item.archiveKind(), AppcastItem::ArchiveKind::Portable);
+    QVERIFY(item.date.has_value());
+    QVERIFY(UpdateSignature::verify(archive, item.edSignature, publicKey));
 }
 
 #include "tst_update.moc"
