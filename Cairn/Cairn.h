@@ -1,6 +1,6 @@
 #pragma once
 
-// The public face of the Cairn analytics client (Part 6.1). Typical use at start-up:
+// The public face of the Cairn analytics client. Typical use at start-up:
 //
 //     auto config = std::make_shared<Cairn::TelemetryManagerConfiguration>(appID, QString(), baseURL);
 //     config->setAnalyticsDisabled(doNotTrack);

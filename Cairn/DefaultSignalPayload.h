@@ -7,7 +7,7 @@
 
 namespace Cairn {
 
-// Part 6.2: the default parameters of every record, with the Linux stand-ins of the design
+// The default parameters of every record, with the Linux stand-ins of the design
 // notes. Facts that cannot change while the program runs (system, model, locale, SDK) are
 // read once per process; screen, colour scheme, layout direction, calendar, time zone and
 // the retention figures are read for every record. Call parameters() on the main thread: it

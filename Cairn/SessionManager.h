@@ -27,7 +27,7 @@ struct StoredSession
     friend bool operator==(const StoredSession &, const StoredSession &) = default;
 };
 
-// Part 6.5. Keeps the local history of usage sessions and its retention figures. Lives on the
+// Keeps the local history of usage sessions and its retention figures. Lives on the
 // main thread (its one-second timer and the activity handlers run there); its state is
 // guarded by a mutex so that the figures can be read from any thread. All writes to
 // clientDefaults go through the serial persistence queue, in submission order.

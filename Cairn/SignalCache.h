@@ -11,7 +11,7 @@
 
 namespace Cairn {
 
-// Part 6.3: the records built but not yet delivered, oldest first. Thread-safe: count and
+// The records built but not yet delivered, oldest first. Thread-safe: count and
 // saveCache take the lock shared, pushes and pops exclusively, so a pop and a push never
 // interleave.
 class SignalCache

@@ -66,7 +66,7 @@ private:
     int m_inFlight = 0;
 };
 
-// Part 6.4: turns accepted signals into records, keeps them in the cache, posts them in
+// Turns accepted signals into records, keeps them in the cache, posts them in
 // batches, writes the cache at termination and owns the default user identifier.
 class SignalManager
 {

@@ -39,7 +39,7 @@ private:
     std::vector<Entry> m_entries;
 };
 
-// The wire record of Part 6.2.
+// The wire record of one signal.
 struct SignalPostBody
 {
     QDateTime receivedAt;

@@ -6,7 +6,7 @@
 
 namespace Cairn {
 
-// The classified failures of a POST (Part 6.4).
+// The classified failures of a POST.
 struct TelemetryError
 {
     enum class Kind { invalidStatusCode, unauthorised, forbidden, payloadTooLarge, invalidEndpointUrl };

@@ -15,7 +15,7 @@ class Dispatcher;
 class SessionManager;
 class SignalManager;
 
-// Part 6.1: the installed client. Owns the signal manager, the client's private settings
+// The installed client. Owns the signal manager, the client's private settings
 // suite and (from first use) the session manager. Configuration reads are shared, writes
 // exclusive (the configuration's own lock); the two timestamps have a lock of their own.
 class TelemetryManager : public std::enable_shared_from_this<TelemetryManager>

@@ -19,7 +19,7 @@ namespace Cairn {
 // Signal parameters and payloads: text to text.
 using Parameters = QMap<QString, QString>;
 
-// Consulted for every record (Part 6.2); runs on the record-building thread.
+// Consulted for every record; runs on the record-building thread.
 class SignalEnricher
 {
 public:
@@ -34,7 +34,7 @@ public:
 // configuration.
 QUrl defaultApiBaseURL();
 
-// The configuration record of Part 6.1. A reference type: the manager, its signal manager and
+// The client's configuration. A reference type: the manager, its signal manager and
 // the host share one instance (std::shared_ptr), and a change made by any of them is seen by
 // all at the next signal. Every accessor is safe from any thread: reads take a shared lock,
 // writes an exclusive one.
@@ -51,7 +51,7 @@ public:
     QUrl apiBaseURL() const;
     void setApiBaseURL(const QUrl &url);
 
-    // The spec's `namespace` (a keyword in C++).
+    // The service namespace (`namespace` is a keyword in C++).
     std::optional<QString> apiNamespace() const;
     void setApiNamespace(const std::optional<QString> &value);
 
@@ -84,7 +84,7 @@ public:
     bool testMode() const;
     void setTestMode(bool value);
 
-    // The spec's swiftUIPreviewMode: unset reads as true exactly when the environment variable
+    // Preview mode: unset reads as true exactly when the environment variable
     // XCODE_RUNNING_FOR_PREVIEWS equals "1". When true nothing is recorded.
     bool previewMode() const;
     void setPreviewMode(bool value);

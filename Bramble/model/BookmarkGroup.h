@@ -1,4 +1,3 @@
-// READ FIRST if you are a helper working in this tree: /work/main/build-notes/HELPER-RULES.md (temporary note, the lead removes it)
 #pragma once
 
 #include <QDateTime>

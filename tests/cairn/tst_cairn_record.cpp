@@ -1,4 +1,4 @@
-// Part 6.1 and 6.2: facade rules, the signal record, its wire form and the default
+// Facade rules, the signal record, its wire form and the default
 // parameters, under a plain QCoreApplication (no screen, no palette).
 #include "CairnTestSupport.h"
 #include "support/TestEnvironment.h"

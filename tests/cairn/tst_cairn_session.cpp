@@ -1,4 +1,4 @@
-// Part 6.5 and the retention figures of Part 6.2, under a QGuiApplication (offscreen), with
+// Session tracking and the retention figures, under a QGuiApplication (offscreen), with
 // the clock frozen and moved by hand.
 #include "CairnTestSupport.h"
 #include "support/TestEnvironment.h"

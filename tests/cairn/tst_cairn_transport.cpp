@@ -1,4 +1,4 @@
-// Parts 6.3 and 6.4 against a real HTTP server on 127.0.0.1: batches, put-back, paths,
+// The cache and the transport against a real HTTP server on 127.0.0.1: batches, put-back, paths,
 // immediate sync, the cache file across a real quit (child processes of this executable)
 // and the disabled mode.
 #include "CairnTestSupport.h"
