@@ -595,16 +595,48 @@ void UpdateTest::signingToolPublishesWhatTheUpdaterAccepts()
 #include "tst_update.moc"
 
 int runUpdaterViewModelTests(int argc, char **argv);
+bool hasUpdaterViewModelTest(const QByteArray &name);
 
+namespace {
+// Test functions named on the command line, without their data tags.
+QList<QByteArray> requestedFunctions(int argc, char **argv)
+{
+    QList<QByteArray> names;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (argument.startsWith('-')) {
+            // Options that take a value.
+            if (argument == "-o" || argument == "-maxwarnings" || argument == "-eventdelay"
+                || argument == "-keydelay" || argument == "-mousedelay")
+                ++i;
+            continue;
+        }
+        names.append(argument.split(':').first());
+    }
+    return names;
+}
+} // namespace
+
+// Two suites in one executable; a function named on the command line runs in its own suite only.
 int main(int argc, char **argv)
 {
     TestEnvironment::isolate();
     QCoreApplication app(argc, argv);
-    int failures = 0;
-    {
-        UpdateTest framework;
-        failures += QTest::qExec(&framework, argc, argv);
+    const QList<QByteArray> names = requestedFunctions(argc, argv);
+    bool framework = names.isEmpty();
+    bool controller = names.isEmpty();
+    for (const QByteArray &name : names) {
+        if (UpdateTest::staticMetaObject.indexOfMethod(name + "()") >= 0)
+            framework = true;
+        if (hasUpdaterViewModelTest(name))
+            controller = true;
     }
-    failures += runUpdaterViewModelTests(argc, argv);
+    int failures = 0;
+    if (framework) {
+        UpdateTest test;
+        failures += QTest::qExec(&test, argc, argv);
+    }
+    if (controller)
+        failures += runUpdaterViewModelTests(argc, argv);
     return failures;
 }

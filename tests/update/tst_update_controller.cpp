@@ -610,6 +610,11 @@ void UpdaterViewModelTest::automaticCheckRunsSoonAfterLaunch()
     QVERIFY(!idle.updaterController()->updater()->automaticCheckScheduled());
 }
 
+bool hasUpdaterViewModelTest(const QByteArray &name)
+{
+    return UpdaterViewModelTest::staticMetaObject.indexOfMethod(name + "()") >= 0;
+}
+
 int runUpdaterViewModelTests(int argc, char **argv)
 {
     UpdaterViewModelTest test;
