@@ -6,6 +6,8 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 export HOME="$tmp" XDG_DATA_HOME="$tmp/data" XDG_CONFIG_HOME="$tmp/config" XDG_CACHE_HOME="$tmp/cache"
 export XDG_RUNTIME_DIR="$tmp/runtime" DO_NOT_TRACK=1 LANG=C.UTF-8
+# Benchmarks reach nothing but loopback.
+export BRAMBLE_TELEMETRY_URL=http://127.0.0.1:9 BRAMBLE_UPDATE_FEED_URL=http://127.0.0.1:9/updates/
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 found=0

@@ -15,6 +15,10 @@
 #include "ui/LinkOpener.h"
 #include "ui/SettingsView.h"
 #include "ui/Symbols.h"
+#include "ui/UpdateDialogs.h"
+#include "ui/UpdateSettingsView.h"
+#include "update/UpdaterViewModel.h"
+#include "update/framework/UpdateRelaunch.h"
 
 #include <QAction>
 #include <QApplication>
@@ -33,6 +37,8 @@ int BrambleApp::main(int argc, char **argv)
 {
     if (CommandLine::requested(argc, argv))
         return CommandLine::run(argc, argv);
+    // After an update the new version waits here until the old one has let go of the store.
+    UpdateRelaunch::waitForReplacedProcess();
     setApplicationIdentity();
     QApplication application(argc, argv);
     QApplication::setWindowIcon(Symbols::applicationIcon());
@@ -81,13 +87,36 @@ BrambleApp::BrambleApp(std::unique_ptr<ModelContainer> container, QObject *paren
     : QObject(parent)
     , m_sharedModelContainer(std::move(container))
     , m_dataExchange(std::make_unique<DataExchange>(m_sharedModelContainer->mainContext()))
-{ }
+    , m_updaterViewModel(new UpdaterViewModel(this))
+{
+    connect(m_updaterViewModel, &UpdaterViewModel::relaunchRequested, this,
+            [](const QString &program, const QStringList &arguments) {
+                UpdateRelaunch::relaunchAndQuit(program, arguments);
+            });
+}
+
+namespace {
+// An action that follows the update controller; the window's also waits while a check runs.
+QAction *checkForUpdatesAction(UpdaterViewModel *updater, bool waitWhileChecking, QObject *parent)
+{
+    auto *action = new QAction(QStringLiteral("Check for Updates..."), parent);
+    const auto follow = [action, updater, waitWhileChecking] {
+        action->setEnabled(updater->canCheckForUpdates() && !(waitWhileChecking && updater->isCheckingForUpdates()));
+    };
+    follow();
+    QObject::connect(updater, &UpdaterViewModel::stateChanged, action, follow);
+    QObject::connect(action, &QAction::triggered, updater, &UpdaterViewModel::checkForUpdates);
+    return action;
+}
+} // namespace
 
 BrambleApp::~BrambleApp()
 {
     // Windows go before the store they show.
     delete m_settingsView;
     m_groupsMenu.reset();
+    if (m_updaterViewModel)
+        m_updaterViewModel->setUserDriver(nullptr);
     m_mainWindow.reset();
 }
 
@@ -100,6 +129,9 @@ MainWindow *BrambleApp::mainWindow()
             [](BookmarkGroup *group, ModelContext *context, QWidget *parent) -> QWidget * {
                 return new BookmarkListView(group, context, parent);
             });
+        m_mainWindow->addAfterAbout(checkForUpdatesAction(m_updaterViewModel, true, m_mainWindow.get()));
+        m_updateDialogs = new UpdateDialogs(m_updaterViewModel, m_mainWindow.get());
+        m_updaterViewModel->setUserDriver(m_updateDialogs);
         auto *settings = new QAction(QStringLiteral("Settings…"), m_mainWindow.get());
         settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
         settings->setMenuRole(QAction::PreferencesRole);
@@ -121,6 +153,7 @@ GroupsMenuBarView *BrambleApp::groupsMenu()
         m_groupsMenu->setOpener([](const QString &urlString) { return LinkOpener::openLink(urlString); });
         connect(m_groupsMenu.get(), &GroupsMenuBarView::settingsRequested, this, &BrambleApp::showSettings);
         connect(m_groupsMenu.get(), &GroupsMenuBarView::quitRequested, this, &BrambleApp::quit);
+        m_groupsMenu->setCheckForUpdatesAction(checkForUpdatesAction(m_updaterViewModel, false, m_groupsMenu.get()));
     }
     return m_groupsMenu.get();
 }
@@ -142,6 +175,7 @@ void BrambleApp::showSettings()
         m_settingsView = new SettingsView(m_sharedModelContainer->mainContext(), m_dataExchange.get());
         m_settingsView->setAttribute(Qt::WA_DeleteOnClose);
         m_settingsView->setWindowTitle(QStringLiteral("Bramble Settings"));
+        m_settingsView->setUpdatesContent(new UpdateSettingsView(m_updaterViewModel));
     }
     m_settingsView->show();
     m_settingsView->raise();

@@ -10,6 +10,8 @@ class MainWindow;
 class ModelContainer;
 class QAction;
 class SettingsView;
+class UpdateDialogs;
+class UpdaterViewModel;
 
 // The application: owns the store for the life of the process and the scenes built on it.
 class BrambleApp : public QObject
@@ -29,6 +31,8 @@ public:
     MainWindow *mainWindow();
     DataExchange *dataExchange() const { return m_dataExchange.get(); }
     GroupsMenuBarView *groupsMenu();
+    // The one update controller, shared by the window, the tray and the settings.
+    UpdaterViewModel *updaterViewModel() const { return m_updaterViewModel; }
     // The settings window, while it is open.
     SettingsView *settingsView() const;
 
@@ -43,7 +47,9 @@ private:
     // Declared first so it outlives every window that works on it.
     std::unique_ptr<ModelContainer> m_sharedModelContainer;
     std::unique_ptr<DataExchange> m_dataExchange;
+    UpdaterViewModel *m_updaterViewModel;
     std::unique_ptr<MainWindow> m_mainWindow;
     std::unique_ptr<GroupsMenuBarView> m_groupsMenu;
     QPointer<SettingsView> m_settingsView;
+    UpdateDialogs *m_updateDialogs = nullptr;
 };

@@ -34,8 +34,11 @@ QString TestEnvironment::isolate()
     set("XDG_STATE_HOME", QStringLiteral("/.local/state"));
     set("XDG_RUNTIME_DIR", QStringLiteral("/runtime"));
     QFile::setPermissions(base + QStringLiteral("/runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    // Tests must never report to a real analytics service.
+    // Tests must never reach a real analytics service or update feed: whatever a test (or a
+    // program it starts) does not point elsewhere goes to a closed port on loopback.
     qputenv("DO_NOT_TRACK", "1");
+    qputenv("BRAMBLE_TELEMETRY_URL", "http://127.0.0.1:9");
+    qputenv("BRAMBLE_UPDATE_FEED_URL", "http://127.0.0.1:9/updates/");
     return base;
 }
 
