@@ -1,4 +1,5 @@
 #include "DataExchange.h"
+#include "platform/Console.h"
 
 #include "platform/AppSignals.h"
 #include "metadata/MetadataFetcher.h"
@@ -16,13 +17,6 @@
 #include <cstdio>
 
 namespace {
-
-void printLine(const QString &line)
-{
-    const QByteArray bytes = line.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
-}
 
 // Creating records is cheap, saving them is not, and a save left to the automatic one would
 // write everything created since the last turn at once. So each stretch creates a batch, saves
@@ -132,11 +126,11 @@ QCoro::Task<ExportResult> DataExchange::writeDocument(JSONDocument document, QSt
     QFuture<Written> writing = QtConcurrent::run(std::move(write));
     const Written written = co_await writing;
     if (!written.ok) {
-        printLine(written.error);
+        Console::printLine(written.error);
         result.error = written.error;
         co_return result;
     }
-    printLine(QStringLiteral("Saved to ")
+    Console::printLine(QStringLiteral("Saved to ")
         + QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded));
     result.ok = true;
     result.fileBytes = written.bytes;

@@ -1,4 +1,5 @@
 #include "MetadataFetcher.h"
+#include "platform/Console.h"
 
 #include "FetchPermits.h"
 #include "HttpGet.h"
@@ -24,13 +25,6 @@ const char *const iconPaths[]
 
 const char *const descriptionPatterns[] = { R"re(<meta\s+name="description"\s+content="([^"]+)")re",
     R"re(<meta\s+property="og:description"\s+content="([^"]+)")re" };
-
-void printLine(const QString &line)
-{
-    const QByteArray bytes = line.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
-}
 
 // Tells the race that one side has finished.
 class RaceSignal : public QObject
@@ -139,7 +133,7 @@ QCoro::Task<std::optional<QString>> scrapeDescription(
     options.maxBytes = MetadataFetcher::maxPageBytes;
     const HttpGetResult reply = co_await httpGet(manager, address, options);
     if (!reply.received) {
-        printLine(QStringLiteral("Failed to fetch HTML: ") + reply.error);
+        Console::printLine(QStringLiteral("Failed to fetch HTML: ") + reply.error);
         co_return std::nullopt;
     }
     // A page cut at the limit must not fail to decode just because the cut split a character.
@@ -188,7 +182,7 @@ QCoro::Task<LinkMetadata> fetch(QString urlString)
 
     LinkMetadata metadata;
     if (outcome == RaceOutcome::ProviderFailed) {
-        printLine(QStringLiteral("Bramble Error: Failed to fetch metadata for ") + urlString
+        Console::printLine(QStringLiteral("Bramble Error: Failed to fetch metadata for ") + urlString
             + QStringLiteral(". Error: ") + state->provider.error);
         const auto description = co_await scrapeDescription(manager, url, options.pageTimeout);
         metadata.summary = description ? description : hostOf(url);

@@ -1,4 +1,5 @@
 #include "DataSeeder.h"
+#include "platform/Console.h"
 
 #include "BookmarkGroup.h"
 #include "BookmarkItem.h"
@@ -15,13 +16,6 @@ const QStringList builtInAddresses
 QStringList g_addresses = builtInAddresses;
 DataSeeder::FetchFunction g_fetch;
 int g_running = 0;
-
-void printLine(const QString &line)
-{
-    const QByteArray bytes = line.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
-}
 
 // Runs on the main thread, one link after the other. The links are held weakly: the user may
 // delete one while its fetch is running, and then it is skipped.
@@ -50,7 +44,7 @@ QCoro::Task<> fillMetadata(QList<QPointer<BookmarkItem>> items, DataSeeder::Fetc
 void DataSeeder::seedDefaultDataIfNeeded(ModelContext *context)
 {
     if (!context) {
-        printLine(QStringLiteral("Failed to seed default data: ") + QStringLiteral("no store is open"));
+        Console::printLine(QStringLiteral("Failed to seed default data: ") + QStringLiteral("no store is open"));
         return;
     }
     if (context->groupCount() != 0)
@@ -73,10 +67,10 @@ void DataSeeder::seedDefaultDataIfNeeded(ModelContext *context)
 
     QString error;
     if (!context->save(&error)) {
-        printLine(QStringLiteral("Failed to seed default data: ") + error);
+        Console::printLine(QStringLiteral("Failed to seed default data: ") + error);
         return;
     }
-    printLine(QStringLiteral("Default data seeded: Group '%1' with %2 links.")
+    Console::printLine(QStringLiteral("Default data seeded: Group '%1' with %2 links.")
                   .arg(defaultGroupName)
                   .arg(links.size()));
 

@@ -1,4 +1,5 @@
 #include "LinkAdder.h"
+#include "platform/Console.h"
 
 #include "BookmarkGroup.h"
 #include "BookmarkItem.h"
@@ -7,17 +8,7 @@
 #include "platform/AppSignals.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <limits>
-
-namespace {
-void printLine(const QString &line)
-{
-    const QByteArray bytes = line.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
-}
-} // namespace
 
 QString LinkAdder::normalizedAddress(const QString &text)
 {
@@ -51,10 +42,10 @@ BookmarkItem *LinkAdder::addLink(ModelContext *context, BookmarkGroup *group, co
 
 QCoro::Task<LinkMetadata> LinkAdder::fillMetadata(QPointer<BookmarkItem> link, QString urlString)
 {
-    printLine(QStringLiteral("🔍 Starting metadata fetch for: ") + urlString);
+    Console::printLine(QStringLiteral("🔍 Starting metadata fetch for: ") + urlString);
     const LinkMetadata metadata = co_await MetadataFetcher::fetchMetadata(urlString);
     const auto text = [](const std::optional<QString> &value) { return value ? *value : QStringLiteral("nil"); };
-    printLine(QStringLiteral("📥 Metadata fetched - Title: ") + text(metadata.title) + QStringLiteral(", Summary: ")
+    Console::printLine(QStringLiteral("📥 Metadata fetched - Title: ") + text(metadata.title) + QStringLiteral(", Summary: ")
               + text(metadata.summary) + QStringLiteral(", Icon: ")
               + (metadata.iconData ? QString::number(metadata.iconData->size()) + QStringLiteral(" bytes")
                                    : QStringLiteral("nil")));
@@ -63,18 +54,18 @@ QCoro::Task<LinkMetadata> LinkAdder::fillMetadata(QPointer<BookmarkItem> link, Q
         co_return metadata;
     if (metadata.title) {
         link->setTitle(*metadata.title);
-        printLine(QStringLiteral("✅ Updated title: ") + *metadata.title);
+        Console::printLine(QStringLiteral("✅ Updated title: ") + *metadata.title);
     }
     if (metadata.summary) {
         link->setSummary(*metadata.summary);
-        printLine(QStringLiteral("✅ Updated summary: ") + *metadata.summary);
+        Console::printLine(QStringLiteral("✅ Updated summary: ") + *metadata.summary);
     }
     if (metadata.iconData) {
         link->setIconData(*metadata.iconData);
-        printLine(QStringLiteral("✅ Updated icon: ") + QString::number(metadata.iconData->size())
+        Console::printLine(QStringLiteral("✅ Updated icon: ") + QString::number(metadata.iconData->size())
                   + QStringLiteral(" bytes"));
     } else {
-        printLine(QStringLiteral("⚠️ No icon data received"));
+        Console::printLine(QStringLiteral("⚠️ No icon data received"));
     }
     co_return metadata;
 }

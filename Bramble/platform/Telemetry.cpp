@@ -1,4 +1,5 @@
 #include "Telemetry.h"
+#include "platform/Console.h"
 
 #include "BuildConfig.h"
 #include "Cairn/Cairn.h"
@@ -6,17 +7,7 @@
 
 #include <QCoreApplication>
 
-#include <cstdio>
 #include <memory>
-
-namespace {
-void printLine(const QString &line)
-{
-    const QByteArray bytes = line.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
-}
-} // namespace
 
 QUrl Telemetry::serviceURL()
 {
@@ -40,7 +31,7 @@ void Telemetry::start()
         config->setSessionStatsEnabled(false);
     }
     Cairn::initialize(config);
-    printLine(QStringLiteral("✅ Cairn initialized with App ID: ") + id);
+    Console::printLine(QStringLiteral("✅ Cairn initialized with App ID: ") + id);
     AppSignals::setSender([](const QString &name, const AppSignals::Parameters &parameters) {
         Cairn::signal(name, parameters);
     });
@@ -49,5 +40,5 @@ void Telemetry::start()
 void Telemetry::sendLaunched()
 {
     Cairn::signal(QStringLiteral("app_launched"));
-    printLine(QStringLiteral("📊 Cairn signal sent: app_launched"));
+    Console::printLine(QStringLiteral("📊 Cairn signal sent: app_launched"));
 }

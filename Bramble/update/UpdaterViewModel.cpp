@@ -1,4 +1,5 @@
 #include "UpdaterViewModel.h"
+#include "platform/Console.h"
 
 #include "BuildConfig.h"
 #include "ByteCountFormatter.h"
@@ -14,13 +15,6 @@ namespace {
 const QString kChecksKey = QStringLiteral("automaticallyChecksForUpdates");
 const QString kDownloadsKey = QStringLiteral("automaticallyDownloadsUpdates");
 const QString kLastCheckKey = QStringLiteral("lastUpdateCheckDate");
-
-void log(const QString &line)
-{
-    std::fputs(line.toUtf8().constData(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
 
 // INI files give booleans back as text after a restart.
 std::optional<bool> storedBool(const QVariant &value)
@@ -153,7 +147,7 @@ void UpdaterViewModel::checkForUpdates()
     // The updater is busy with an update it already reported (a dialog or a download is
     // open): a check now would get no answer and leave the state stuck at "checking".
     if (m_updaterController && !m_updaterController->updater()->canCheckForUpdates()) {
-        log(QStringLiteral("⏳ An update is already in progress - check not started"));
+        Console::printLine(QStringLiteral("⏳ An update is already in progress - check not started"));
         return;
     }
     m_isCheckingForUpdates = true;
@@ -161,11 +155,11 @@ void UpdaterViewModel::checkForUpdates()
     m_availableUpdate.reset();
     Q_EMIT stateChanged();
 
-    log(QStringLiteral("🔍 Starting manual update check..."));
-    log(QStringLiteral("📋 Current version: ") + bundleText(QStringLiteral("CFBundleShortVersionString"))
+    Console::printLine(QStringLiteral("🔍 Starting manual update check..."));
+    Console::printLine(QStringLiteral("📋 Current version: ") + bundleText(QStringLiteral("CFBundleShortVersionString"))
         + QStringLiteral(" (build ") + bundleText(QStringLiteral("CFBundleVersion")) + QStringLiteral(")"));
-    log(QStringLiteral("🌐 Appcast URL: ") + anyAllowedURL());
-    log(QStringLiteral("🔐 EdDSA public key configured: ")
+    Console::printLine(QStringLiteral("🌐 Appcast URL: ") + anyAllowedURL());
+    Console::printLine(QStringLiteral("🔐 EdDSA public key configured: ")
         + (m_configuration.infoDictionary.contains(QStringLiteral("UpdatePublicEDKey"))
                 ? QStringLiteral("Yes")
                 : QStringLiteral("No")));
@@ -175,11 +169,11 @@ void UpdaterViewModel::checkForUpdates()
 
 void UpdaterViewModel::setAutomaticallyChecks(bool enabled)
 {
-    log(QStringLiteral("⚙️ Updating automatic check settings to: ")
+    Console::printLine(QStringLiteral("⚙️ Updating automatic check settings to: ")
         + (enabled ? QStringLiteral("true") : QStringLiteral("false")));
     assignAutomaticallyChecks(enabled);
     if (!enabled) {
-        log(QStringLiteral("🛑 Automatic checking disabled - stopping automatic checks"));
+        Console::printLine(QStringLiteral("🛑 Automatic checking disabled - stopping automatic checks"));
         if (m_updaterController)
             m_updaterController->updater()->resetUpdateCycle();
     }
@@ -188,7 +182,7 @@ void UpdaterViewModel::setAutomaticallyChecks(bool enabled)
 
 void UpdaterViewModel::setAutomaticallyDownloads(bool enabled)
 {
-    log(QStringLiteral("⚙️ Updating automatic download settings to: ")
+    Console::printLine(QStringLiteral("⚙️ Updating automatic download settings to: ")
         + (enabled ? QStringLiteral("true") : QStringLiteral("false")));
     assignAutomaticallyDownloads(enabled);
     Q_EMIT stateChanged();
@@ -248,11 +242,11 @@ std::optional<QString> UpdaterViewModel::feedURLStringForUpdater(Updater *)
 {
     const QString url = m_configuration.feedURL;
     if (m_allowedAppcastURLs.contains(url)) {
-        log(QStringLiteral("✅ Using validated appcast URL: ") + url);
-        log(QStringLiteral("🔐 EdDSA public key configured for signature verification"));
+        Console::printLine(QStringLiteral("✅ Using validated appcast URL: ") + url);
+        Console::printLine(QStringLiteral("🔐 EdDSA public key configured for signature verification"));
         return url;
     }
-    log(QStringLiteral("❌ Appcast URL not in allowed list: ") + url);
+    Console::printLine(QStringLiteral("❌ Appcast URL not in allowed list: ") + url);
     recordSecurityFailure(UpdateError::unauthorizedUpdateSource(QUrl(url)));
     return std::nullopt;
 }
@@ -263,63 +257,63 @@ bool UpdaterViewModel::isSourceAllowed(const QUrl &url)
     for (const QString &entry : std::as_const(m_allowedAppcastURLs)) {
         // Beyond the prefix: same host and port, and no dot segments to climb out of the feed.
         if (Updater::isAddressUnderFeed(url, entry)) {
-            log(QStringLiteral("✅ Update source validated: ") + s);
+            Console::printLine(QStringLiteral("✅ Update source validated: ") + s);
             return true;
         }
     }
-    log(QStringLiteral("❌ Unauthorized update source: ") + s);
+    Console::printLine(QStringLiteral("❌ Unauthorized update source: ") + s);
     return false;
 }
 
 bool UpdaterViewModel::passesItemCheck(const AppcastItem &item)
 {
     if (!item.fileURL) {
-        log(QStringLiteral("❌ Update item missing file URL - security validation failed"));
+        Console::printLine(QStringLiteral("❌ Update item missing file URL - security validation failed"));
         return false;
     }
     if (item.versionString.isEmpty()) {
-        log(QStringLiteral("❌ Update item missing version information - security validation failed"));
+        Console::printLine(QStringLiteral("❌ Update item missing version information - security validation failed"));
         return false;
     }
     if (item.contentLength == 0) {
-        log(QStringLiteral("❌ Update item missing content length - security validation failed"));
+        Console::printLine(QStringLiteral("❌ Update item missing content length - security validation failed"));
         return false;
     }
-    log(QStringLiteral(
+    Console::printLine(QStringLiteral(
         "✅ EdDSA signature validation passed (verified by the update framework with public key)"));
-    log(QStringLiteral("📋 Update validated: ") + item.displayVersionString + QStringLiteral(" (")
+    Console::printLine(QStringLiteral("📋 Update validated: ") + item.displayVersionString + QStringLiteral(" (")
         + item.versionString + QStringLiteral(")"));
     return true;
 }
 
 bool UpdaterViewModel::passesFullValidation(const AppcastItem &item)
 {
-    log(QStringLiteral("🔒 Starting comprehensive security validation for update: ")
+    Console::printLine(QStringLiteral("🔒 Starting comprehensive security validation for update: ")
         + item.displayVersionString);
-    log(QStringLiteral("📋 Update details: Version ") + item.versionString + QStringLiteral(", Size: ")
+    Console::printLine(QStringLiteral("📋 Update details: Version ") + item.versionString + QStringLiteral(", Size: ")
         + formatByteCount(qint64(item.contentLength)));
     if (!passesItemCheck(item)) {
-        log(QStringLiteral("❌ EdDSA signature validation failed - blocking update"));
+        Console::printLine(QStringLiteral("❌ EdDSA signature validation failed - blocking update"));
         recordSecurityFailure(UpdateError::signatureVerificationFailed());
         return false;
     }
     if (item.fileURL && !isSourceAllowed(*item.fileURL)) {
-        log(QStringLiteral("❌ Update source validation failed - blocking update from: ")
+        Console::printLine(QStringLiteral("❌ Update source validation failed - blocking update from: ")
             + item.fileURL->toString(QUrl::FullyEncoded));
         recordSecurityFailure(UpdateError::unauthorizedUpdateSource(*item.fileURL));
         return false;
     }
-    log(QStringLiteral("✅ Comprehensive security validation completed successfully"));
-    log(QStringLiteral("🔐 Update ") + item.displayVersionString
+    Console::printLine(QStringLiteral("✅ Comprehensive security validation completed successfully"));
+    Console::printLine(QStringLiteral("🔐 Update ") + item.displayVersionString
         + QStringLiteral(" passed all security checks"));
     return true;
 }
 
 void UpdaterViewModel::updaterDidFindValidUpdate(Updater *, const AppcastItem &item)
 {
-    log(QStringLiteral("✅ Update found: ") + item.displayVersionString);
+    Console::printLine(QStringLiteral("✅ Update found: ") + item.displayVersionString);
     if (!passesFullValidation(item)) {
-        log(QStringLiteral("❌ Security validation failed for update: ") + item.displayVersionString);
+        Console::printLine(QStringLiteral("❌ Security validation failed for update: ") + item.displayVersionString);
         return;
     }
     UpdateInfo info;
@@ -334,20 +328,20 @@ void UpdaterViewModel::updaterDidFindValidUpdate(Updater *, const AppcastItem &i
     m_availableUpdate = info;
     m_isCheckingForUpdates = false;
     recordCheckDate();
-    log(QStringLiteral("📦 Update info: Version ") + info.version + QStringLiteral(", Size: ")
+    Console::printLine(QStringLiteral("📦 Update info: Version ") + info.version + QStringLiteral(", Size: ")
         + formatByteCount(info.fileSize));
 }
 
 void UpdaterViewModel::updaterDidNotFindUpdate(Updater *)
 {
-    log(QStringLiteral("✅ No update found - app is up to date"));
-    log(QStringLiteral("📋 Current app version: ") + bundleText(QStringLiteral("CFBundleShortVersionString"))
+    Console::printLine(QStringLiteral("✅ No update found - app is up to date"));
+    Console::printLine(QStringLiteral("📋 Current app version: ") + bundleText(QStringLiteral("CFBundleShortVersionString"))
         + QStringLiteral(" (build ") + bundleText(QStringLiteral("CFBundleVersion")) + QStringLiteral(")"));
-    log(QStringLiteral("🔍 Appcast URL: ") + anyAllowedURL());
-    log(QStringLiteral("💡 If you expect an update, check:"));
-    log(QStringLiteral("   - Appcast.xml version numbers are higher than current version"));
-    log(QStringLiteral("   - Appcast.xml is properly signed with EdDSA"));
-    log(QStringLiteral("   - Enclosure URLs are complete and accessible"));
+    Console::printLine(QStringLiteral("🔍 Appcast URL: ") + anyAllowedURL());
+    Console::printLine(QStringLiteral("💡 If you expect an update, check:"));
+    Console::printLine(QStringLiteral("   - Appcast.xml version numbers are higher than current version"));
+    Console::printLine(QStringLiteral("   - Appcast.xml is properly signed with EdDSA"));
+    Console::printLine(QStringLiteral("   - Enclosure URLs are complete and accessible"));
     m_availableUpdate.reset();
     m_isCheckingForUpdates = false;
     recordCheckDate();
@@ -356,18 +350,18 @@ void UpdaterViewModel::updaterDidNotFindUpdate(Updater *)
 void UpdaterViewModel::updaterDidAbortWithError(Updater *, const UpdaterFailure &error)
 {
     const QString description = error.localizedDescription();
-    log(QStringLiteral("❌ Update check failed: ") + description);
-    log(QStringLiteral("🔍 Error details: ") + error.debugDescription());
+    Console::printLine(QStringLiteral("❌ Update check failed: ") + description);
+    Console::printLine(QStringLiteral("🔍 Error details: ") + error.debugDescription());
     if (description.contains(QLatin1String("signature"))) {
-        log(QStringLiteral("🚨 Signature verification issue detected"));
-        log(QStringLiteral("💡 Check if appcast.xml is properly signed with EdDSA"));
+        Console::printLine(QStringLiteral("🚨 Signature verification issue detected"));
+        Console::printLine(QStringLiteral("💡 Check if appcast.xml is properly signed with EdDSA"));
     } else if (description.contains(QLatin1String("parse")) || description.contains(QLatin1String("XML"))) {
-        log(QStringLiteral("🚨 Appcast parsing issue detected"));
-        log(QStringLiteral("💡 Check appcast.xml format and required feed attributes"));
+        Console::printLine(QStringLiteral("🚨 Appcast parsing issue detected"));
+        Console::printLine(QStringLiteral("💡 Check appcast.xml format and required feed attributes"));
     } else if (description.contains(QLatin1String("network"))
         || description.contains(QLatin1String("connection"))) {
-        log(QStringLiteral("🚨 Network issue detected"));
-        log(QStringLiteral("💡 Check internet connection and appcast URL accessibility"));
+        Console::printLine(QStringLiteral("🚨 Network issue detected"));
+        Console::printLine(QStringLiteral("💡 Check internet connection and appcast URL accessibility"));
     }
     recordFailure(error);
     recordCheckDate();
@@ -376,10 +370,10 @@ void UpdaterViewModel::updaterDidAbortWithError(Updater *, const UpdaterFailure 
 void UpdaterViewModel::updaterWillDownloadUpdate(
     Updater *, const AppcastItem &item, const QNetworkRequest &request)
 {
-    log(QStringLiteral("⬇️ Starting download for update: ") + item.displayVersionString);
+    Console::printLine(QStringLiteral("⬇️ Starting download for update: ") + item.displayVersionString);
     const QUrl url = request.url();
     if (!url.isEmpty() && !isSourceAllowed(url)) {
-        log(QStringLiteral("❌ Download request from unauthorized source: ")
+        Console::printLine(QStringLiteral("❌ Download request from unauthorized source: ")
             + url.toString(QUrl::FullyEncoded));
         recordSecurityFailure(UpdateError::unauthorizedUpdateSource(url));
         return;
@@ -392,7 +386,7 @@ void UpdaterViewModel::updaterWillDownloadUpdate(
 
 void UpdaterViewModel::updaterDidDownloadUpdate(Updater *, const AppcastItem &item)
 {
-    log(QStringLiteral("✅ Download completed for update: ") + item.displayVersionString);
+    Console::printLine(QStringLiteral("✅ Download completed for update: ") + item.displayVersionString);
     m_isDownloading = false;
     m_downloadProgress = 1.0;
     Q_EMIT stateChanged();
@@ -400,7 +394,7 @@ void UpdaterViewModel::updaterDidDownloadUpdate(Updater *, const AppcastItem &it
 
 void UpdaterViewModel::updaterWillInstallUpdate(Updater *, const AppcastItem &item)
 {
-    log(QStringLiteral("🔧 Starting installation for update: ") + item.displayVersionString);
+    Console::printLine(QStringLiteral("🔧 Starting installation for update: ") + item.displayVersionString);
     m_isInstalling = true;
     m_isDownloading = false;
     Q_EMIT stateChanged();
@@ -420,9 +414,9 @@ void UpdaterViewModel::recordFailure(const UpdaterFailure &error)
 
 void UpdaterViewModel::recordSecurityFailure(const UpdateError &error)
 {
-    log(QStringLiteral("🚨 Security validation error: ") + error.localizedDescription());
+    Console::printLine(QStringLiteral("🚨 Security validation error: ") + error.localizedDescription());
     const QString timestamp = m_configuration.now().toUTC().toString(Qt::ISODate);
-    log(QStringLiteral("🔒 Security error details: [\"timestamp\": %1, \"error\": %2, \"recovery\": %3]")
+    Console::printLine(QStringLiteral("🔒 Security error details: [\"timestamp\": %1, \"error\": %2, \"recovery\": %3]")
             .arg(
                 quoted(timestamp), quoted(error.localizedDescription()), quoted(error.recoverySuggestion())));
     m_updateError = error;

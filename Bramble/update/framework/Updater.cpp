@@ -1,4 +1,5 @@
 #include "Updater.h"
+#include "platform/Console.h"
 
 #include "Appcast.h"
 #include "UpdateDownloader.h"
@@ -18,13 +19,6 @@
 namespace {
 const QString kDomain = QStringLiteral("BrambleUpdate");
 const QString kSkippedVersionKey = QStringLiteral("skippedUpdateVersion");
-
-void log(const QString &line)
-{
-    std::fputs(line.toUtf8().constData(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
 
 GenericError error(int code, const QString &description)
 {
@@ -184,7 +178,7 @@ void Updater::setSessionActive(bool active)
 
 void Updater::fail(const UpdaterFailure &failure, bool userVisible)
 {
-    log(QStringLiteral("❌ Update session ended: ") + failure.localizedDescription());
+    Console::printLine(QStringLiteral("❌ Update session ended: ") + failure.localizedDescription());
     if (m_delegate)
         m_delegate->updaterDidAbortWithError(this, failure);
     if (userVisible && m_userDriver)
@@ -249,7 +243,7 @@ QCoro::Task<> Updater::runSession(bool userInitiated)
             best = &item;
     }
     if (!best) {
-        log(QStringLiteral("📭 No update newer than build ") + m_configuration.currentBuildVersion
+        Console::printLine(QStringLiteral("📭 No update newer than build ") + m_configuration.currentBuildVersion
             + QStringLiteral(" in ") + feedURL);
         if (m_delegate)
             m_delegate->updaterDidNotFindUpdate(this);
@@ -266,7 +260,7 @@ QCoro::Task<> Updater::runSession(bool userInitiated)
     // The delegate has judged the item and recorded any refusal; the same rules stop us here.
     if (!item.fileURL || item.contentLength == 0 || item.versionString.isEmpty()
         || !isAddressUnderFeed(*item.fileURL, feedURL)) {
-        log(QStringLiteral("🛑 Update refused, nothing will be downloaded: ") + item.displayVersionString);
+        Console::printLine(QStringLiteral("🛑 Update refused, nothing will be downloaded: ") + item.displayVersionString);
         if (userInitiated && m_userDriver)
             m_userDriver->showUpdateFailed();
         finish();
@@ -286,7 +280,7 @@ QCoro::Task<> Updater::runSession(bool userInitiated)
     }
 
     if (!m_userDriver) {
-        log(QStringLiteral("📦 Update ") + item.displayVersionString
+        Console::printLine(QStringLiteral("📦 Update ") + item.displayVersionString
             + QStringLiteral(" is waiting for the user"));
         finish();
         co_return;
@@ -352,7 +346,7 @@ QCoro::Task<bool> Updater::downloadAndInstall(
         if (!self)
             co_return false;
         if (!isAddressUnderFeed(request.url(), feedURL)) {
-            log(QStringLiteral("🛑 Download refused from: ") + request.url().toString());
+            Console::printLine(QStringLiteral("🛑 Download refused from: ") + request.url().toString());
             UpdateInstaller::removeStagingFolder(target);
             if (userVisible && m_userDriver)
                 m_userDriver->showUpdateFailed();
@@ -395,7 +389,7 @@ QCoro::Task<bool> Updater::downloadAndInstall(
         }
         if (downloaded.status == DownloadResult::Status::TooLarge
             || (downloaded.ok() && downloaded.received != expected)) {
-            log(QStringLiteral("❌ The download does not have the announced length of %1 bytes; its signature "
+            Console::printLine(QStringLiteral("❌ The download does not have the announced length of %1 bytes; its signature "
                                "cannot be trusted")
                     .arg(expected));
             UpdateInstaller::removeStagingFolder(target);
@@ -417,7 +411,7 @@ QCoro::Task<bool> Updater::downloadAndInstall(
         if (!self)
             co_return false;
         if (!verifyError.isEmpty()) {
-            log(QStringLiteral("❌ Signature check failed: ") + verifyError);
+            Console::printLine(QStringLiteral("❌ Signature check failed: ") + verifyError);
             UpdateInstaller::removeStagingFolder(target);
             fail(UpdateError::signatureVerificationFailed(), userVisible);
             co_return false;
@@ -468,7 +462,7 @@ QCoro::Task<bool> Updater::downloadAndInstall(
             fail(UpdateError::installationFailed(error(Installation, installError)), userVisible);
         co_return false;
     }
-    log(QStringLiteral("✅ Update ") + item.displayVersionString + QStringLiteral(" installed in ")
+    Console::printLine(QStringLiteral("✅ Update ") + item.displayVersionString + QStringLiteral(" installed in ")
         + target.path);
     if (m_userDriver)
         m_userDriver->dismiss();
