@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -101,10 +102,17 @@ void SettingsView::setUpdatesContent(QWidget *content)
     auto *layout = new QVBoxLayout(page);
     auto *section = new QGroupBox(QStringLiteral("Update Settings"));
     auto *sectionLayout = new QVBoxLayout(section);
+    sectionLayout->setContentsMargins(0, 0, 0, 0);
     sectionLayout->addWidget(content);
     layout->addWidget(section);
     layout->addStretch();
-    m_tabs->addTab(page, Symbols::icon(QStringLiteral("arrow.down.circle")), QStringLiteral("Updates"));
+    // The window has a fixed size; rather than squeeze the rows, let the page scroll.
+    auto *scroll = new QScrollArea;
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidget(page);
+    m_tabs->addTab(scroll, Symbols::icon(QStringLiteral("arrow.down.circle")), QStringLiteral("Updates"));
 }
 
 void SettingsView::showEvent(QShowEvent *event)
