@@ -1,4 +1,5 @@
 #include "Cairn/SignalCache.h"
+
 #include "Cairn/ThreadAnnotations.h"
 
 #include <QDir>
@@ -13,12 +14,12 @@ namespace Cairn {
 SignalCache::SignalCache(std::optional<LogHandler> logHandler, const QString &filePath)
     : m_logHandler(std::move(logHandler))
     , m_filePath(filePath)
-{
-}
+{ }
 
 QString SignalCache::defaultFilePath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/telemetrysignalcache");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
+        + QStringLiteral("/telemetrysignalcache");
 }
 
 void SignalCache::log(LogLevel level, const QString &message) const
@@ -30,7 +31,8 @@ void SignalCache::log(LogLevel level, const QString &message) const
 void SignalCache::load()
 {
     Sync::WriteLocker locker(&m_lock);
-    log(LogLevel::info, QStringLiteral("Loading Telemetry cache from: ") + QUrl::fromLocalFile(m_filePath).toString());
+    log(LogLevel::info,
+        QStringLiteral("Loading Telemetry cache from: ") + QUrl::fromLocalFile(m_filePath).toString());
     QFile file(m_filePath);
     if (!file.open(QIODevice::ReadOnly))
         return;
@@ -49,6 +51,7 @@ void SignalCache::push(SignalPostBody record)
 {
     Sync::WriteLocker locker(&m_lock);
     m_cachedSignals.push_back(std::move(record));
+    dropOldestBeyondLimit();
 }
 
 void SignalCache::push(SignalBatch records)
@@ -56,6 +59,16 @@ void SignalCache::push(SignalBatch records)
     Sync::WriteLocker locker(&m_lock);
     for (auto &record : records)
         m_cachedSignals.push_back(std::move(record));
+    dropOldestBeyondLimit();
+}
+
+void SignalCache::dropOldestBeyondLimit()
+{
+    if (m_cachedSignals.size() <= maximumNumberOfCachedSignals)
+        return;
+    const size_t excess = m_cachedSignals.size() - maximumNumberOfCachedSignals;
+    m_cachedSignals.erase(m_cachedSignals.begin(), m_cachedSignals.begin() + std::ptrdiff_t(excess));
+    log(LogLevel::info, QStringLiteral("Signal cache full; dropped the %1 oldest records").arg(excess));
 }
 
 SignalBatch SignalCache::pop()
@@ -99,13 +112,15 @@ bool SignalCache::saveCache() const
     bytes.push_back(']');
     QDir().mkpath(QFileInfo(m_filePath).absolutePath());
     QSaveFile file(m_filePath);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size())
-        || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly)
+        || file.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()) || !file.commit()) {
         log(LogLevel::error, QStringLiteral("Error saving Telemetry cache"));
         return false;
     }
     log(LogLevel::info,
-        QStringLiteral("Saved Telemetry cache %1 bytes of %2 signals").arg(bytes.size()).arg(m_cachedSignals.size()));
+        QStringLiteral("Saved Telemetry cache %1 bytes of %2 signals")
+            .arg(bytes.size())
+            .arg(m_cachedSignals.size()));
     return true;
 }
 

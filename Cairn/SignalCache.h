@@ -5,7 +5,6 @@
 
 #include <QReadWriteLock>
 #include <QString>
-
 #include <deque>
 #include <optional>
 
@@ -18,6 +17,9 @@ class SignalCache
 {
 public:
     static constexpr int maximumNumberOfSignalsToPopAtOnce = 100;
+    // While the service cannot be reached records pile up, and the file with them; beyond this
+    // many the oldest are dropped, so neither memory nor the cache file grows without bound.
+    static constexpr size_t maximumNumberOfCachedSignals = 10000;
 
     // Does not touch the file; call load() for that (the signal manager does, unless
     // analytics are disabled).
@@ -42,6 +44,8 @@ public:
 
 private:
     void log(LogLevel level, const QString &message) const;
+    // Call with the write lock held.
+    void dropOldestBeyondLimit();
 
     const std::optional<LogHandler> m_logHandler;
     const QString m_filePath;

@@ -6,10 +6,12 @@
 #include <Cairn/Clock.h>
 #include <Cairn/DefaultSignalPayload.h>
 #include <Cairn/Hashing.h>
+#include <Cairn/SignalCache.h>
 #include <Cairn/SignalPostBody.h>
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QSysInfo>
 #include <QTest>
@@ -161,6 +163,26 @@ private slots:
         QVERIFY(!decodeCacheFile("garbage \x01\x02"));
         QVERIFY(!decodeCacheFile(R"([{"appID":"x"}])"));
         QVERIFY(decodeCacheFile("[]").has_value());
+    }
+
+    void cacheKeepsOnlyTheNewestRecords()
+    {
+        SignalCache cache(std::nullopt, QDir::temp().filePath(QStringLiteral("unused-cache")));
+        const SignalPostBody record = SignalManager::buildRecord(QStringLiteral("r"), {}, {}, {}, std::nullopt,
+            std::nullopt, QStringLiteral("u"), QStringLiteral("a"), QString(), QUuid::createUuid(), false);
+        const size_t limit = SignalCache::maximumNumberOfCachedSignals;
+        for (size_t i = 0; i < limit + 49; ++i) {
+            SignalPostBody numbered = record;
+            numbered.type = QStringLiteral("r%1").arg(i);
+            cache.push(std::move(numbered));
+        }
+        SignalBatch putBack(1, record);
+        putBack.front().type = QStringLiteral("put back");
+        cache.push(std::move(putBack));
+        QCOMPARE(size_t(cache.count()), limit);
+        const SignalBatch kept = cache.snapshot();
+        QCOMPARE(kept.front().type, QStringLiteral("r50"));
+        QCOMPARE(kept.back().type, QStringLiteral("put back"));
     }
 
     void cacheCodecHandlesAnyText()
