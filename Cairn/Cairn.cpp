@@ -1,9 +1,9 @@
 #include "Cairn/Cairn.h"
-#include "Cairn/ThreadAnnotations.h"
 
 #include "Cairn/SignalCache.h"
 #include "Cairn/SignalManager.h"
 #include "Cairn/TelemetryManager.h"
+#include "Cairn/ThreadAnnotations.h"
 
 #include <QCoreApplication>
 #include <QReadWriteLock>
@@ -13,82 +13,84 @@ namespace Cairn {
 
 namespace {
 
-// TelemetryManagerStorage: the installed manager, read shared, installed exclusively.
-struct TelemetryManagerStorage
-{
-    QReadWriteLock lock;
-    std::shared_ptr<TelemetryManager> manager;
-};
-
-TelemetryManagerStorage &storage()
-{
-    static TelemetryManagerStorage instance;
-    return instance;
-}
-
-const QSet<QString> &reservedNamesLowercased()
-{
-    static const QSet<QString> names = [] {
-        QSet<QString> set;
-        for (const char *name : { "type", "clientUser", "appID", "sessionID", "floatValue", "newSessionBegan",
-                 "platform", "systemVersion", "majorSystemVersion", "majorMinorSystemVersion", "appVersion",
-                 "buildNumber", "isSimulator", "isDebug", "isTestFlight", "isAppStore", "modelName", "architecture",
-                 "operatingSystem", "targetEnvironment", "locale", "region", "appLanguage", "preferredLanguage",
-                 "telemetryClientVersion" })
-            set.insert(QString::fromLatin1(name).toLower());
-        return set;
-    }();
-    return names;
-}
-
-void install(std::shared_ptr<TelemetryManager> manager)
-{
-    std::shared_ptr<TelemetryManager> previous;
+    // TelemetryManagerStorage: the installed manager, read shared, installed exclusively.
+    struct TelemetryManagerStorage
     {
-        Sync::WriteLocker locker(&storage().lock);
-        previous = std::move(storage().manager);
-        storage().manager = std::move(manager);
+        QReadWriteLock lock;
+        std::shared_ptr<TelemetryManager> manager;
+    };
+
+    TelemetryManagerStorage &storage()
+    {
+        static TelemetryManagerStorage instance;
+        return instance;
     }
-    // `previous` is released here, outside the lock.
-}
 
-// The installed manager; in previews one built from an empty identifier and installed;
-// otherwise a throwaway for this call.
-std::shared_ptr<TelemetryManager> findManager()
-{
+    const QSet<QString> &reservedNamesLowercased()
     {
-        Sync::ReadLocker locker(&storage().lock);
-        if (storage().manager)
+        static const QSet<QString> names = [] {
+            QSet<QString> set;
+            for (const char *name :
+                { "type", "clientUser", "appID", "sessionID", "floatValue", "newSessionBegan", "platform",
+                    "systemVersion", "majorSystemVersion", "majorMinorSystemVersion", "appVersion",
+                    "buildNumber", "isSimulator", "isDebug", "isTestFlight", "isAppStore", "modelName",
+                    "architecture", "operatingSystem", "targetEnvironment", "locale", "region", "appLanguage",
+                    "preferredLanguage", "telemetryClientVersion" })
+                set.insert(QString::fromLatin1(name).toLower());
+            return set;
+        }();
+        return names;
+    }
+
+    void install(std::shared_ptr<TelemetryManager> manager)
+    {
+        std::shared_ptr<TelemetryManager> previous;
+        {
+            Sync::WriteLocker locker(&storage().lock);
+            previous = std::move(storage().manager);
+            storage().manager = std::move(manager);
+        }
+        // `previous` is released here, outside the lock.
+    }
+
+    // The installed manager; in previews one built from an empty identifier and installed;
+    // otherwise a throwaway for this call.
+    std::shared_ptr<TelemetryManager> findManager()
+    {
+        {
+            Sync::ReadLocker locker(&storage().lock);
+            if (storage().manager)
+                return storage().manager;
+        }
+        auto config = std::make_shared<TelemetryManagerConfiguration>(QString());
+        if (qgetenv("XCODE_RUNNING_FOR_PREVIEWS") == "1") {
+            auto manager = TelemetryManager::create(config);
+            Sync::WriteLocker locker(&storage().lock);
+            if (!storage().manager)
+                storage().manager = manager;
             return storage().manager;
+        }
+        return TelemetryManager::create(config, true);
     }
-    auto config = std::make_shared<TelemetryManagerConfiguration>(QString());
-    if (qgetenv("XCODE_RUNNING_FOR_PREVIEWS") == "1") {
-        auto manager = TelemetryManager::create(config);
-        Sync::WriteLocker locker(&storage().lock);
-        if (!storage().manager)
-            storage().manager = manager;
-        return storage().manager;
+
+    void logError(const ConfigurationPtr &config, const QString &message)
+    {
+        if (const auto handler = config->logHandler())
+            handler->log(LogLevel::error, message);
     }
-    return TelemetryManager::create(config, true);
-}
 
-void logError(const ConfigurationPtr &config, const QString &message)
-{
-    if (const auto handler = config->logHandler())
-        handler->log(LogLevel::error, message);
-}
-
-void warnAboutKey(const ConfigurationPtr &config, const QString &key)
-{
-    const QString lower = key.toLower();
-    if (lower.startsWith(QLatin1String("cairn.")))
-        logError(config,
-            QStringLiteral("Sending parameter with reserved key prefix 'Cairn.' will cause unexpected behavior. Please use another prefix instead."));
-    else if (reservedNamesLowercased().contains(lower))
-        logError(config,
-            QStringLiteral("Sending parameter with reserved key '") + key
-                + QStringLiteral("' will cause unexpected behavior. Please use another key instead."));
-}
+    void warnAboutKey(const ConfigurationPtr &config, const QString &key)
+    {
+        const QString lower = key.toLower();
+        if (lower.startsWith(QLatin1String("cairn.")))
+            logError(config,
+                QStringLiteral("Sending parameter with reserved key prefix 'Cairn.' will cause unexpected "
+                               "behavior. Please use another prefix instead."));
+        else if (reservedNamesLowercased().contains(lower))
+            logError(config,
+                QStringLiteral("Sending parameter with reserved key '") + key
+                    + QStringLiteral("' will cause unexpected behavior. Please use another key instead."));
+    }
 
 } // namespace
 
@@ -143,7 +145,8 @@ void signal(const QString &name, const Parameters &parameters, std::optional<dou
         const QString lower = combinedName.toLower();
         if (lower.startsWith(QLatin1String("cairn.")))
             logError(config,
-                QStringLiteral("Sending signal with reserved prefix 'Cairn.' will cause unexpected behavior. Please use another prefix instead."));
+                QStringLiteral("Sending signal with reserved prefix 'Cairn.' will cause unexpected behavior. "
+                               "Please use another prefix instead."));
         else if (reservedNamesLowercased().contains(lower))
             logError(config,
                 QStringLiteral("Sending signal with reserved name '") + combinedName
@@ -161,7 +164,8 @@ void recordSignal(const QString &name, const Parameters &parameters, std::option
     const ConfigurationPtr config = manager->configuration();
     if (config->previewMode() || config->analyticsDisabled())
         return;
-    const Parameters defaults = prefixingKeys(config->defaultParameters()(), config->defaultParameterPrefix());
+    const Parameters defaults
+        = prefixingKeys(config->defaultParameters()(), config->defaultParameterPrefix());
     Parameters combined = defaults;
     for (auto it = parameters.cbegin(); it != parameters.cend(); ++it)
         combined.insert(it.key(), it.value());

@@ -30,11 +30,13 @@ void initialize(ConfigurationPtr config);
 void deinitialize();
 
 // The operation the application calls: prefixes and checks the name and keys, then records.
-void signal(const QString &name, const Parameters &parameters = {}, std::optional<double> floatValue = std::nullopt,
+void signal(const QString &name, const Parameters &parameters = {},
+    std::optional<double> floatValue = std::nullopt,
     const std::optional<QString> &customUserID = std::nullopt);
 // The second half of signal: no name prefix and no name checks (the client's own signals).
 void recordSignal(const QString &name, const Parameters &parameters = {},
-    std::optional<double> floatValue = std::nullopt, const std::optional<QString> &customUserID = std::nullopt);
+    std::optional<double> floatValue = std::nullopt,
+    const std::optional<QString> &customUserID = std::nullopt);
 
 // A fresh session identifier (with a session start and "Cairn.Session.started").
 void renewSession();

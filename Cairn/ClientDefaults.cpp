@@ -3,8 +3,8 @@
 #include "Cairn/Hashing.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QEvent>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -30,8 +30,7 @@ protected:
 ClientDefaults::ClientDefaults(const QString &telemetryAppID)
     : m_suiteName(suiteName(telemetryAppID))
     , m_filePath(filePath(telemetryAppID))
-{
-}
+{ }
 
 ClientDefaults::~ClientDefaults()
 {

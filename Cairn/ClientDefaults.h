@@ -3,7 +3,6 @@
 #include <QMutex>
 #include <QString>
 #include <QVariant>
-
 #include <memory>
 
 namespace Cairn {

@@ -4,8 +4,8 @@
 
 namespace Cairn::Clock {
 namespace {
-std::atomic<bool> g_fixed { false };
-std::atomic<qint64> g_fixedMSecs { 0 };
+    std::atomic<bool> g_fixed { false };
+    std::atomic<qint64> g_fixedMSecs { 0 };
 } // namespace
 
 qint64 nowMSecs()

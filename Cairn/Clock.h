@@ -7,16 +7,16 @@ namespace Cairn {
 // The one source of "now" for the analytics client. Tests freeze it and move it by hand, so
 // that ten-second rules and ninety-day windows can be checked without waiting.
 namespace Clock {
-// Current time in UTC: the system clock, or the frozen time while one is set.
-QDateTime now();
-qint64 nowMSecs();
-// Freezes the clock at the given moment (tests).
-void setFixed(const QDateTime &moment);
-// Moves a frozen clock forward (or back, with a negative amount).
-void advance(qint64 milliseconds);
-// Back to the system clock.
-void useSystem();
-bool isFixed();
+    // Current time in UTC: the system clock, or the frozen time while one is set.
+    QDateTime now();
+    qint64 nowMSecs();
+    // Freezes the clock at the given moment (tests).
+    void setFixed(const QDateTime &moment);
+    // Moves a frozen clock forward (or back, with a negative amount).
+    void advance(qint64 milliseconds);
+    // Back to the system clock.
+    void useSystem();
+    bool isFixed();
 } // namespace Clock
 
 } // namespace Cairn

@@ -11,133 +11,138 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QSysInfo>
-
 #include <sys/utsname.h>
 
 namespace Cairn::DefaultSignalPayload {
 
 namespace {
 
-QString unameMachine()
-{
-    struct utsname info {};
-    if (uname(&info) != 0)
-        return QStringLiteral("unknown");
-    return QString::fromUtf8(info.machine);
-}
-
-QString hardwareModel()
-{
-    QFile file(QStringLiteral("/sys/devices/virtual/dmi/id/product_name"));
-    if (file.open(QIODevice::ReadOnly)) {
-        QByteArray bytes = file.readAll();
-        const int zero = bytes.indexOf('\0');
-        if (zero >= 0)
-            bytes.truncate(zero);
-        const QString model = QString::fromUtf8(bytes).trimmed();
-        if (!model.isEmpty())
-            return model;
+    QString unameMachine()
+    {
+        struct utsname info
+        {
+        };
+        if (uname(&info) != 0)
+            return QStringLiteral("unknown");
+        return QString::fromUtf8(info.machine);
     }
-    return unameMachine();
-}
 
-QString firstComponent(const QString &identifier)
-{
-    return identifier.split(QRegularExpression(QStringLiteral("[-_]"))).first();
-}
+    QString hardwareModel()
+    {
+        QFile file(QStringLiteral("/sys/devices/virtual/dmi/id/product_name"));
+        if (file.open(QIODevice::ReadOnly)) {
+            QByteArray bytes = file.readAll();
+            const int zero = bytes.indexOf('\0');
+            if (zero >= 0)
+                bytes.truncate(zero);
+            const QString model = QString::fromUtf8(bytes).trimmed();
+            if (!model.isEmpty())
+                return model;
+        }
+        return unameMachine();
+    }
 
-QString lastComponent(const QString &identifier)
-{
-    return identifier.split(QRegularExpression(QStringLiteral("[-_]"))).last();
-}
+    QString firstComponent(const QString &identifier)
+    {
+        return identifier.split(QRegularExpression(QStringLiteral("[-_]"))).first();
+    }
 
-// Reduced motion where the desktop's setting is readable: KDE's kdeglobals
-// ([KDE] AnimationDurationFactor=0 turns animations off). Anything else: "false".
-QString reduceMotion()
-{
-    const QString path = QStandardPaths::locate(QStandardPaths::GenericConfigLocation, QStringLiteral("kdeglobals"));
-    if (path.isEmpty())
+    QString lastComponent(const QString &identifier)
+    {
+        return identifier.split(QRegularExpression(QStringLiteral("[-_]"))).last();
+    }
+
+    // Reduced motion where the desktop's setting is readable: KDE's kdeglobals
+    // ([KDE] AnimationDurationFactor=0 turns animations off). Anything else: "false".
+    QString reduceMotion()
+    {
+        const QString path
+            = QStandardPaths::locate(QStandardPaths::GenericConfigLocation, QStringLiteral("kdeglobals"));
+        if (path.isEmpty())
+            return QStringLiteral("false");
+        QSettings kde(path, QSettings::IniFormat);
+        const QVariant factor = kde.value(QStringLiteral("KDE/AnimationDurationFactor"));
+        if (factor.isValid() && factor.toString().trimmed() == QStringLiteral("0"))
+            return QStringLiteral("true");
         return QStringLiteral("false");
-    QSettings kde(path, QSettings::IniFormat);
-    const QVariant factor = kde.value(QStringLiteral("KDE/AnimationDurationFactor"));
-    if (factor.isValid() && factor.toString().trimmed() == QStringLiteral("0"))
-        return QStringLiteral("true");
-    return QStringLiteral("false");
-}
+    }
 
-struct StaticFacts
-{
-    Parameters base; // everything that does not change while the program runs
-};
+    struct StaticFacts
+    {
+        Parameters base; // everything that does not change while the program runs
+    };
 
-const StaticFacts &staticFacts()
-{
-    static const StaticFacts facts = [] {
-        StaticFacts f;
-        Parameters &p = f.base;
-        const SystemVersion version = systemVersionFromKernel(QSysInfo::kernelVersion());
-        const QString model = hardwareModel();
-        const QString architecture = unameMachine();
-        const QLocale locale = QLocale::system();
-        const QString localeIdentifier = locale.name();
-        QString region = locale.territory() != QLocale::AnyTerritory ? QLocale::territoryToCode(locale.territory())
-                                                                      : QString();
-        if (region.isEmpty())
-            region = lastComponent(localeIdentifier);
-        QString language = locale.language() != QLocale::AnyLanguage ? QLocale::languageToCode(locale.language())
-                                                                      : QString();
-        if (language.isEmpty())
-            language = firstComponent(localeIdentifier);
-        const QStringList preferred = locale.uiLanguages();
-        const QString preferredLanguage = firstComponent(preferred.isEmpty() ? QStringLiteral("zz-ZZ") : preferred.first());
-        const QString falseText = QStringLiteral("false");
-        const QString linuxText = QStringLiteral("Linux");
+    const StaticFacts &staticFacts()
+    {
+        static const StaticFacts facts = [] {
+            StaticFacts f;
+            Parameters &p = f.base;
+            const SystemVersion version = systemVersionFromKernel(QSysInfo::kernelVersion());
+            const QString model = hardwareModel();
+            const QString architecture = unameMachine();
+            const QLocale locale = QLocale::system();
+            const QString localeIdentifier = locale.name();
+            QString region = locale.territory() != QLocale::AnyTerritory
+                ? QLocale::territoryToCode(locale.territory())
+                : QString();
+            if (region.isEmpty())
+                region = lastComponent(localeIdentifier);
+            QString language = locale.language() != QLocale::AnyLanguage
+                ? QLocale::languageToCode(locale.language())
+                : QString();
+            if (language.isEmpty())
+                language = firstComponent(localeIdentifier);
+            const QStringList preferred = locale.uiLanguages();
+            const QString preferredLanguage
+                = firstComponent(preferred.isEmpty() ? QStringLiteral("zz-ZZ") : preferred.first());
+            const QString falseText = QStringLiteral("false");
+            const QString linuxText = QStringLiteral("Linux");
 
-        p.insert(QStringLiteral("platform"), linuxText);
-        p.insert(QStringLiteral("systemVersion"), version.full);
-        p.insert(QStringLiteral("majorSystemVersion"), version.major);
-        p.insert(QStringLiteral("majorMinorSystemVersion"), version.majorMinor);
-        p.insert(QStringLiteral("isSimulator"), falseText);
-        p.insert(QStringLiteral("isDebug"), falseText);
-        // No store receipt exists on Linux and the program did not come from an app store.
-        p.insert(QStringLiteral("isTestFlight"), falseText);
-        p.insert(QStringLiteral("isAppStore"), falseText);
-        p.insert(QStringLiteral("modelName"), model);
-        p.insert(QStringLiteral("architecture"), architecture);
-        p.insert(QStringLiteral("operatingSystem"), linuxText);
-        p.insert(QStringLiteral("targetEnvironment"), QStringLiteral("native"));
-        p.insert(QStringLiteral("locale"), localeIdentifier);
-        p.insert(QStringLiteral("region"), region);
-        p.insert(QStringLiteral("appLanguage"), language);
-        p.insert(QStringLiteral("preferredLanguage"), preferredLanguage);
-        p.insert(QStringLiteral("telemetryClientVersion"), QStringLiteral("1.0.0"));
-        p.insert(QStringLiteral("Cairn.Device.architecture"), architecture);
-        p.insert(QStringLiteral("Cairn.Device.modelName"), model);
-        p.insert(QStringLiteral("Cairn.Device.operatingSystem"), linuxText);
-        p.insert(QStringLiteral("Cairn.Device.orientation"), QStringLiteral("Fixed"));
-        p.insert(QStringLiteral("Cairn.Device.platform"), linuxText);
-        p.insert(QStringLiteral("Cairn.Device.systemMajorMinorVersion"), version.majorMinor);
-        p.insert(QStringLiteral("Cairn.Device.systemMajorVersion"), version.major);
-        p.insert(QStringLiteral("Cairn.Device.systemVersion"), version.full);
-        p.insert(QStringLiteral("Cairn.RunContext.isAppStore"), falseText);
-        p.insert(QStringLiteral("Cairn.RunContext.isDebug"), falseText);
-        p.insert(QStringLiteral("Cairn.RunContext.isSimulator"), falseText);
-        p.insert(QStringLiteral("Cairn.RunContext.isTestFlight"), falseText);
-        p.insert(QStringLiteral("Cairn.RunContext.language"), language);
-        p.insert(QStringLiteral("Cairn.RunContext.locale"), localeIdentifier);
-        p.insert(QStringLiteral("Cairn.RunContext.targetEnvironment"), QStringLiteral("native"));
-        p.insert(QStringLiteral("Cairn.SDK.name"), QStringLiteral("CppSDK"));
-        p.insert(QStringLiteral("Cairn.SDK.nameAndVersion"), QStringLiteral("CppSDK 1.0.0"));
-        p.insert(QStringLiteral("Cairn.SDK.version"), QStringLiteral("1.0.0"));
-        p.insert(QStringLiteral("Cairn.UserPreference.language"), preferredLanguage);
-        p.insert(QStringLiteral("Cairn.UserPreference.region"), region);
-        p.insert(QStringLiteral("Cairn.Accessibility.isReduceMotionEnabled"), reduceMotion());
-        // No desktop setting for inverted colours is readable here.
-        p.insert(QStringLiteral("Cairn.Accessibility.isInvertColorsEnabled"), falseText);
-        return f;
-    }();
-    return facts;
-}
+            p.insert(QStringLiteral("platform"), linuxText);
+            p.insert(QStringLiteral("systemVersion"), version.full);
+            p.insert(QStringLiteral("majorSystemVersion"), version.major);
+            p.insert(QStringLiteral("majorMinorSystemVersion"), version.majorMinor);
+            p.insert(QStringLiteral("isSimulator"), falseText);
+            p.insert(QStringLiteral("isDebug"), falseText);
+            // No store receipt exists on Linux and the program did not come from an app store.
+            p.insert(QStringLiteral("isTestFlight"), falseText);
+            p.insert(QStringLiteral("isAppStore"), falseText);
+            p.insert(QStringLiteral("modelName"), model);
+            p.insert(QStringLiteral("architecture"), architecture);
+            p.insert(QStringLiteral("operatingSystem"), linuxText);
+            p.insert(QStringLiteral("targetEnvironment"), QStringLiteral("native"));
+            p.insert(QStringLiteral("locale"), localeIdentifier);
+            p.insert(QStringLiteral("region"), region);
+            p.insert(QStringLiteral("appLanguage"), language);
+            p.insert(QStringLiteral("preferredLanguage"), preferredLanguage);
+            p.insert(QStringLiteral("telemetryClientVersion"), QStringLiteral("1.0.0"));
+            p.insert(QStringLiteral("Cairn.Device.architecture"), architecture);
+            p.insert(QStringLiteral("Cairn.Device.modelName"), model);
+            p.insert(QStringLiteral("Cairn.Device.operatingSystem"), linuxText);
+            p.insert(QStringLiteral("Cairn.Device.orientation"), QStringLiteral("Fixed"));
+            p.insert(QStringLiteral("Cairn.Device.platform"), linuxText);
+            p.insert(QStringLiteral("Cairn.Device.systemMajorMinorVersion"), version.majorMinor);
+            p.insert(QStringLiteral("Cairn.Device.systemMajorVersion"), version.major);
+            p.insert(QStringLiteral("Cairn.Device.systemVersion"), version.full);
+            p.insert(QStringLiteral("Cairn.RunContext.isAppStore"), falseText);
+            p.insert(QStringLiteral("Cairn.RunContext.isDebug"), falseText);
+            p.insert(QStringLiteral("Cairn.RunContext.isSimulator"), falseText);
+            p.insert(QStringLiteral("Cairn.RunContext.isTestFlight"), falseText);
+            p.insert(QStringLiteral("Cairn.RunContext.language"), language);
+            p.insert(QStringLiteral("Cairn.RunContext.locale"), localeIdentifier);
+            p.insert(QStringLiteral("Cairn.RunContext.targetEnvironment"), QStringLiteral("native"));
+            p.insert(QStringLiteral("Cairn.SDK.name"), QStringLiteral("CppSDK"));
+            p.insert(QStringLiteral("Cairn.SDK.nameAndVersion"), QStringLiteral("CppSDK 1.0.0"));
+            p.insert(QStringLiteral("Cairn.SDK.version"), QStringLiteral("1.0.0"));
+            p.insert(QStringLiteral("Cairn.UserPreference.language"), preferredLanguage);
+            p.insert(QStringLiteral("Cairn.UserPreference.region"), region);
+            p.insert(QStringLiteral("Cairn.Accessibility.isReduceMotionEnabled"), reduceMotion());
+            // No desktop setting for inverted colours is readable here.
+            p.insert(QStringLiteral("Cairn.Accessibility.isInvertColorsEnabled"), falseText);
+            return f;
+        }();
+        return facts;
+    }
 
 } // namespace
 
@@ -149,8 +154,8 @@ SystemVersion systemVersionFromKernel(const QString &kernelVersion)
     const QString minor = match.captured(2).isEmpty() ? QStringLiteral("0") : match.captured(2);
     const QString patch = match.captured(3).isEmpty() ? QStringLiteral("0") : match.captured(3);
     const QString prefix = QStringLiteral("Linux ");
-    return SystemVersion { prefix + major + QLatin1Char('.') + minor + QLatin1Char('.') + patch, prefix + major,
-        prefix + major + QLatin1Char('.') + minor };
+    return SystemVersion { prefix + major + QLatin1Char('.') + minor + QLatin1Char('.') + patch,
+        prefix + major, prefix + major + QLatin1Char('.') + minor };
 }
 
 QString timeZoneText(int secondsEastOfGMT)
@@ -167,8 +172,8 @@ QString timeZoneText(int secondsEastOfGMT)
 QString doubleText(double value)
 {
     QString text = QString::number(value, 'g', QLocale::FloatingPointShortest);
-    if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e')) && !text.contains(QLatin1Char('n'))
-        && !text.contains(QLatin1Char('i')))
+    if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e'))
+        && !text.contains(QLatin1Char('n')) && !text.contains(QLatin1Char('i')))
         text += QStringLiteral(".0");
     return text;
 }
@@ -209,7 +214,7 @@ Parameters parameters(const Inputs &inputs)
     QString layout = na;
     if (gui)
         layout = QGuiApplication::layoutDirection() == Qt::LeftToRight ? QStringLiteral("leftToRight")
-                                                                      : QStringLiteral("rightToLeft");
+                                                                       : QStringLiteral("rightToLeft");
     else if (QCoreApplication::instance())
         layout = QLocale().textDirection() == Qt::LeftToRight ? QStringLiteral("leftToRight")
                                                               : QStringLiteral("rightToLeft");
@@ -225,7 +230,8 @@ Parameters parameters(const Inputs &inputs)
     p.insert(QStringLiteral("Cairn.Calendar.dayOfWeek"), QString::number(dayOfWeek));
     p.insert(QStringLiteral("Cairn.Calendar.dayOfYear"), QString::number(date.dayOfYear()));
     p.insert(QStringLiteral("Cairn.Calendar.weekOfYear"), QString::number(date.weekNumber()));
-    p.insert(QStringLiteral("Cairn.Calendar.isWeekend"), dayOfWeek >= 6 ? QStringLiteral("true") : QStringLiteral("false"));
+    p.insert(QStringLiteral("Cairn.Calendar.isWeekend"),
+        dayOfWeek >= 6 ? QStringLiteral("true") : QStringLiteral("false"));
     p.insert(QStringLiteral("Cairn.Calendar.monthOfYear"), QString::number(date.month()));
     p.insert(QStringLiteral("Cairn.Calendar.quarterOfYear"), QString::number((date.month() - 1) / 3 + 1));
     p.insert(QStringLiteral("Cairn.Calendar.hourOfDay"), QString::number(local.time().hour()));
@@ -234,8 +240,10 @@ Parameters parameters(const Inputs &inputs)
     const SessionManager::Statistics stats = inputs.sessions.value_or(SessionManager::Statistics {});
     p.insert(QStringLiteral("Cairn.Acquisition.firstSessionDate"),
         stats.firstSessionDate.value_or(SessionManager::fullDate(now)));
-    p.insert(QStringLiteral("Cairn.Retention.averageSessionSeconds"), QString::number(stats.averageSessionSeconds));
-    p.insert(QStringLiteral("Cairn.Retention.distinctDaysUsed"), QString::number(stats.distinctDaysUsed.size()));
+    p.insert(QStringLiteral("Cairn.Retention.averageSessionSeconds"),
+        QString::number(stats.averageSessionSeconds));
+    p.insert(
+        QStringLiteral("Cairn.Retention.distinctDaysUsed"), QString::number(stats.distinctDaysUsed.size()));
     const QString monthAgo = now.toUTC().addSecs(-2592000).date().toString(Qt::ISODate);
     int lastMonth = 0;
     for (const QString &day : stats.distinctDaysUsed) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -26,7 +25,6 @@ Q_SIGNALS:
     void wake();
 
 private:
-
     std::mutex m_mutex;
     std::deque<std::function<void()>> m_jobs;
     bool m_wakePending = false;

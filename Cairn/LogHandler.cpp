@@ -18,15 +18,15 @@ QString logLevelName(LogLevel level)
 }
 
 namespace {
-void writeLine(FILE *stream, LogLevel level, const QString &message)
-{
-    const QByteArray line = (QStringLiteral("[Cairn: ") + logLevelName(level) + QStringLiteral("] ") + message)
-                                .toUtf8()
-        + '\n';
-    // One fwrite per line keeps lines from different threads whole.
-    std::fwrite(line.constData(), 1, size_t(line.size()), stream);
-    std::fflush(stream);
-}
+    void writeLine(FILE *stream, LogLevel level, const QString &message)
+    {
+        const QByteArray line
+            = (QStringLiteral("[Cairn: ") + logLevelName(level) + QStringLiteral("] ") + message).toUtf8()
+            + '\n';
+        // One fwrite per line keeps lines from different threads whole.
+        std::fwrite(line.constData(), 1, size_t(line.size()), stream);
+        std::fflush(stream);
+    }
 } // namespace
 
 LogHandler LogHandler::standardError(LogLevel level)

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <functional>
 
 namespace Cairn {
@@ -15,7 +14,10 @@ struct LogHandler
     LogLevel logLevel = LogLevel::info;
     std::function<void(LogLevel, const QString &)> handler;
 
-    bool isEnabled(LogLevel level) const { return handler && static_cast<int>(level) >= static_cast<int>(logLevel); }
+    bool isEnabled(LogLevel level) const
+    {
+        return handler && static_cast<int>(level) >= static_cast<int>(logLevel);
+    }
     void log(LogLevel level, const QString &message) const
     {
         if (isEnabled(level))

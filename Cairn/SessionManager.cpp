@@ -1,25 +1,23 @@
 #include "Cairn/SessionManager.h"
-#include "Cairn/ThreadAnnotations.h"
 
 #include "Cairn/ClientDefaults.h"
 #include "Cairn/Clock.h"
 #include "Cairn/Dispatcher.h"
 #include "Cairn/SerialQueue.h"
+#include "Cairn/ThreadAnnotations.h"
 
 #include <QGuiApplication>
 #include <QThread>
-
-#include <nlohmann/json.hpp>
-
 #include <limits>
+#include <nlohmann/json.hpp>
 
 namespace Cairn {
 
 namespace {
-const QString kRecentSessions = QStringLiteral("recentSessions");
-const QString kDeletedSessionsCount = QStringLiteral("deletedSessionsCount");
-const QString kFirstSessionDate = QStringLiteral("firstSessionDate");
-const QString kDistinctDaysUsed = QStringLiteral("distinctDaysUsed");
+    const QString kRecentSessions = QStringLiteral("recentSessions");
+    const QString kDeletedSessionsCount = QStringLiteral("deletedSessionsCount");
+    const QString kFirstSessionDate = QStringLiteral("firstSessionDate");
+    const QString kDistinctDaysUsed = QStringLiteral("distinctDaysUsed");
 } // namespace
 
 QByteArray encodeStoredSessions(const QList<StoredSession> &sessions)
@@ -60,7 +58,8 @@ SessionManager::SessionManager(std::shared_ptr<ClientDefaults> defaults, SignalS
     : QObject(parent)
     , m_defaults(std::move(defaults))
     , m_sender(std::move(sender))
-    , m_persistenceQueue(std::make_unique<SerialQueue>(QStringLiteral("com.cairn.sessionmanager.persistence")))
+    , m_persistenceQueue(
+          std::make_unique<SerialQueue>(QStringLiteral("com.cairn.sessionmanager.persistence")))
     , m_sessionDurationUpdater(this)
     , m_dispatcher(new Dispatcher(this))
     , m_currentSessionStartedAtMSecs(std::numeric_limits<qint64>::min())

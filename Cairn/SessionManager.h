@@ -7,7 +7,6 @@
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
-
 #include <functional>
 #include <memory>
 #include <optional>

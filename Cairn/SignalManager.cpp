@@ -1,5 +1,4 @@
 #include "Cairn/SignalManager.h"
-#include "Cairn/ThreadAnnotations.h"
 
 #include "Cairn/ClientDefaults.h"
 #include "Cairn/Clock.h"
@@ -8,6 +7,7 @@
 #include "Cairn/Hashing.h"
 #include "Cairn/SerialQueue.h"
 #include "Cairn/TelemetryError.h"
+#include "Cairn/ThreadAnnotations.h"
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
@@ -18,7 +18,7 @@
 namespace Cairn {
 
 namespace {
-const QString kDefaultUserIdentifier = QStringLiteral("defaultUserIdentifier");
+    const QString kDefaultUserIdentifier = QStringLiteral("defaultUserIdentifier");
 }
 
 std::optional<LogHandler> SignalManagerShared::logHandler() const
@@ -47,8 +47,7 @@ void SignalManagerShared::ensureCacheLoaded()
 
 SignalSender::SignalSender(std::shared_ptr<SignalManagerShared> shared)
     : m_shared(std::move(shared))
-{
-}
+{ }
 
 SignalSender::~SignalSender()
 {
@@ -74,12 +73,15 @@ void SignalSender::sendPendingSignals()
     if (m_shared->configuration->analyticsDisabled())
         return; // sends nothing, logs nothing, leaves the cache file alone
     m_shared->ensureCacheLoaded();
-    m_shared->log(LogLevel::debug, QStringLiteral("Current signal cache count: %1").arg(m_shared->cache->count()));
+    m_shared->log(
+        LogLevel::debug, QStringLiteral("Current signal cache count: %1").arg(m_shared->cache->count()));
     SignalBatch batch = m_shared->cache->pop();
     if (batch.empty())
         return;
     m_shared->log(LogLevel::info,
-        QStringLiteral("Sending %1 signals leaving a cache of %2 signals").arg(batch.size()).arg(m_shared->cache->count()));
+        QStringLiteral("Sending %1 signals leaving a cache of %2 signals")
+            .arg(batch.size())
+            .arg(m_shared->cache->count()));
     send(std::move(batch));
 }
 
@@ -97,7 +99,8 @@ void SignalSender::send(SignalBatch batch)
         && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
     if (!usable) {
         m_shared->log(LogLevel::error,
-            QStringLiteral("Unable to construct signal API URL for namespace ") + (ns ? *ns : QStringLiteral("nil")));
+            QStringLiteral("Unable to construct signal API URL for namespace ")
+                + (ns ? *ns : QStringLiteral("nil")));
         m_shared->log(LogLevel::error, TelemetryError { TelemetryError::Kind::invalidEndpointUrl, 0 }.text());
         m_shared->cache->push(std::move(batch));
         return;
@@ -122,7 +125,8 @@ void SignalSender::send(SignalBatch batch)
         const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         const QNetworkReply::NetworkError error = reply->error();
         // Qt numbers connection, proxy and timeout failures below 200; above are HTTP statuses.
-        const bool transportError = error != QNetworkReply::NoError && (int(error) < 200 || !statusAttribute.isValid());
+        const bool transportError
+            = error != QNetworkReply::NoError && (int(error) < 200 || !statusAttribute.isValid());
         if (transportError) {
             m_shared->log(LogLevel::error, reply->errorString());
             m_shared->cache->push(std::move(*pending));
@@ -244,16 +248,17 @@ void SignalManager::processSignal(const QString &name, const Parameters &paramet
     Parameters defaults = DefaultSignalPayload::parameters(inputs);
 
     // Builder thread: payload, hash, record, push.
-    m_builder->async([shared = m_shared, name, defaults = std::move(defaults), parameters, floatValue, customUserID,
-                         defaultUser, enrichers = config->metadataEnrichers(), appID = config->telemetryAppID(),
-                         salt = config->salt(), sessionID = config->sessionID(), testMode = config->testMode()] {
-        SignalPostBody record = buildRecord(
-            name, defaults, enrichers, parameters, floatValue, customUserID, defaultUser, appID, salt, sessionID, testMode);
-        const auto handler = shared->logHandler();
-        if (handler && handler->isEnabled(LogLevel::debug))
-            handler->log(LogLevel::debug, QStringLiteral("Process signal: ") + record.description());
-        shared->cache->push(std::move(record));
-    });
+    m_builder->async(
+        [shared = m_shared, name, defaults = std::move(defaults), parameters, floatValue, customUserID,
+            defaultUser, enrichers = config->metadataEnrichers(), appID = config->telemetryAppID(),
+            salt = config->salt(), sessionID = config->sessionID(), testMode = config->testMode()] {
+            SignalPostBody record = buildRecord(name, defaults, enrichers, parameters, floatValue,
+                customUserID, defaultUser, appID, salt, sessionID, testMode);
+            const auto handler = shared->logHandler();
+            if (handler && handler->isEnabled(LogLevel::debug))
+                handler->log(LogLevel::debug, QStringLiteral("Process signal: ") + record.description());
+            shared->cache->push(std::move(record));
+        });
 }
 
 void SignalManager::scheduleSend(std::chrono::milliseconds delay)

@@ -7,7 +7,6 @@
 #include <QMutex>
 #include <QObject>
 #include <QThread>
-
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -103,8 +102,9 @@ public:
     // Builds one record; pure apart from reading the clock. Exposed for tests and benchmarks.
     static SignalPostBody buildRecord(const QString &name, const Parameters &defaults,
         const std::vector<std::shared_ptr<SignalEnricher>> &enrichers, const Parameters &parameters,
-        std::optional<double> floatValue, const std::optional<QString> &customUserID, const QString &defaultUser,
-        const QString &appID, const QString &salt, const QUuid &sessionID, bool testMode);
+        std::optional<double> floatValue, const std::optional<QString> &customUserID,
+        const QString &defaultUser, const QString &appID, const QString &salt, const QUuid &sessionID,
+        bool testMode);
 
 private:
     std::shared_ptr<SignalManagerShared> m_shared;

@@ -8,23 +8,23 @@
 namespace Cairn {
 
 namespace {
-constexpr qint64 referenceDateOffsetMSecs = 978307200000LL; // 2001-01-01T00:00:00Z since 1970
+    constexpr qint64 referenceDateOffsetMSecs = 978307200000LL; // 2001-01-01T00:00:00Z since 1970
 
-std::string utf8(const QString &text)
-{
-    const QByteArray bytes = text.toUtf8();
-    return std::string(bytes.constData(), size_t(bytes.size()));
-}
+    std::string utf8(const QString &text)
+    {
+        const QByteArray bytes = text.toUtf8();
+        return std::string(bytes.constData(), size_t(bytes.size()));
+    }
 
-QString fromUtf8(const std::string &text)
-{
-    return QString::fromUtf8(text.data(), qsizetype(text.size()));
-}
+    QString fromUtf8(const std::string &text)
+    {
+        return QString::fromUtf8(text.data(), qsizetype(text.size()));
+    }
 
-bool keyLess(const SignalPayload::Entry &a, const SignalPayload::Entry &b)
-{
-    return a.first < b.first;
-}
+    bool keyLess(const SignalPayload::Entry &a, const SignalPayload::Entry &b)
+    {
+        return a.first < b.first;
+    }
 } // namespace
 
 SignalPayload SignalPayload::fromParameters(const Parameters &parameters)
@@ -73,15 +73,18 @@ std::optional<QString> SignalPayload::value(const QString &key) const
 
 QString SignalPostBody::description() const
 {
-    QString text = QStringLiteral("SignalPostBody(receivedAt: %1, appID: %2, clientUser: %3, sessionID: %4, type: %5, floatValue: %6, isTestMode: %7, payload: [")
-                       .arg(wireDate(receivedAt), appID, clientUser, sessionID, type,
-                           floatValue ? QString::number(*floatValue, 'g', 17) : QStringLiteral("nil"), isTestMode);
+    QString text
+        = QStringLiteral("SignalPostBody(receivedAt: %1, appID: %2, clientUser: %3, sessionID: %4, type: %5, "
+                         "floatValue: %6, isTestMode: %7, payload: [")
+              .arg(wireDate(receivedAt), appID, clientUser, sessionID, type,
+                  floatValue ? QString::number(*floatValue, 'g', 17) : QStringLiteral("nil"), isTestMode);
     bool first = true;
     for (const auto &[key, value] : payload.entries()) {
         if (!first)
             text += QStringLiteral(", ");
         first = false;
-        text += QStringLiteral("\"") + fromUtf8(key) + QStringLiteral("\": \"") + fromUtf8(value) + QStringLiteral("\"");
+        text += QStringLiteral("\"") + fromUtf8(key) + QStringLiteral("\": \"") + fromUtf8(value)
+            + QStringLiteral("\"");
     }
     text += QStringLiteral("])");
     return text;
@@ -99,34 +102,34 @@ double referenceDateSeconds(const QDateTime &moment)
 
 QDateTime fromReferenceDateSeconds(double seconds)
 {
-    return QDateTime::fromMSecsSinceEpoch(qint64(std::llround(seconds * 1000.0)) + referenceDateOffsetMSecs, Qt::UTC);
+    return QDateTime::fromMSecsSinceEpoch(
+        qint64(std::llround(seconds * 1000.0)) + referenceDateOffsetMSecs, Qt::UTC);
 }
 
 namespace {
-template<typename Json>
-Json recordJson(const SignalPostBody &record, Json receivedAt)
-{
-    Json object = Json::object();
-    object["receivedAt"] = std::move(receivedAt);
-    object["appID"] = utf8(record.appID);
-    object["clientUser"] = utf8(record.clientUser);
-    object["sessionID"] = utf8(record.sessionID);
-    object["type"] = utf8(record.type);
-    if (record.floatValue)
-        object["floatValue"] = *record.floatValue;
-    Json payload = Json::object();
-    for (const auto &[key, value] : record.payload.entries())
-        payload[key] = value;
-    object["payload"] = std::move(payload);
-    object["isTestMode"] = utf8(record.isTestMode);
-    return object;
-}
+    template<typename Json> Json recordJson(const SignalPostBody &record, Json receivedAt)
+    {
+        Json object = Json::object();
+        object["receivedAt"] = std::move(receivedAt);
+        object["appID"] = utf8(record.appID);
+        object["clientUser"] = utf8(record.clientUser);
+        object["sessionID"] = utf8(record.sessionID);
+        object["type"] = utf8(record.type);
+        if (record.floatValue)
+            object["floatValue"] = *record.floatValue;
+        Json payload = Json::object();
+        for (const auto &[key, value] : record.payload.entries())
+            payload[key] = value;
+        object["payload"] = std::move(payload);
+        object["isTestMode"] = utf8(record.isTestMode);
+        return object;
+    }
 
-QByteArray dumpBytes(const nlohmann::ordered_json &json)
-{
-    const std::string text = json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-    return QByteArray(text.data(), qsizetype(text.size()));
-}
+    QByteArray dumpBytes(const nlohmann::ordered_json &json)
+    {
+        const std::string text = json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+        return QByteArray(text.data(), qsizetype(text.size()));
+    }
 } // namespace
 
 nlohmann::ordered_json toWireJson(const SignalPostBody &record)
@@ -144,414 +147,424 @@ QByteArray encodeWireBatch(const SignalBatch &batch)
 
 namespace {
 
-void appendJsonString(std::string &out, const std::string &text)
-{
-    static const char hex[] = "0123456789abcdef";
-    out.push_back('"');
-    size_t runStart = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c != '"' && c != '\\' && c >= 0x20)
-            continue;
-        out.append(text, runStart, i - runStart);
-        runStart = i + 1;
-        out.push_back('\\');
-        switch (c) {
-        case '"':
-            out.push_back('"');
-            break;
-        case '\\':
+    void appendJsonString(std::string &out, const std::string &text)
+    {
+        static const char hex[] = "0123456789abcdef";
+        out.push_back('"');
+        size_t runStart = 0;
+        for (size_t i = 0; i < text.size(); ++i) {
+            const unsigned char c = static_cast<unsigned char>(text[i]);
+            if (c != '"' && c != '\\' && c >= 0x20)
+                continue;
+            out.append(text, runStart, i - runStart);
+            runStart = i + 1;
             out.push_back('\\');
-            break;
-        case '\n':
-            out.push_back('n');
-            break;
-        case '\r':
-            out.push_back('r');
-            break;
-        case '\t':
-            out.push_back('t');
-            break;
-        case '\b':
-            out.push_back('b');
-            break;
-        case '\f':
-            out.push_back('f');
-            break;
-        default:
-            out.append("u00");
-            out.push_back(hex[c >> 4]);
-            out.push_back(hex[c & 0xF]);
-        }
-    }
-    out.append(text, runStart, std::string::npos);
-    out.push_back('"');
-}
-
-void appendJsonString(std::string &out, const QString &text)
-{
-    appendJsonString(out, utf8(text));
-}
-
-void appendJsonNumber(std::string &out, double value)
-{
-    if (!std::isfinite(value)) {
-        out.append("null");
-        return;
-    }
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
-}
-
-// A small JSON reader for the cache file: strict about structure, fast on long arrays.
-class CacheReader
-{
-public:
-    CacheReader(const char *begin, const char *end)
-        : m_p(begin)
-        , m_end(end)
-    {
-    }
-
-    std::optional<SignalBatch> read()
-    {
-        SignalBatch records;
-        skipSpace();
-        if (!take('['))
-            return std::nullopt;
-        skipSpace();
-        if (take(']'))
-            return finish(std::move(records));
-        while (true) {
-            SignalPostBody record;
-            if (!readRecord(record))
-                return std::nullopt;
-            records.push_back(std::move(record));
-            skipSpace();
-            if (take(','))
-                continue;
-            if (take(']'))
-                return finish(std::move(records));
-            return std::nullopt;
-        }
-    }
-
-private:
-    std::optional<SignalBatch> finish(SignalBatch records)
-    {
-        skipSpace();
-        if (m_p != m_end)
-            return std::nullopt;
-        return records;
-    }
-
-    void skipSpace()
-    {
-        while (m_p != m_end && (*m_p == ' ' || *m_p == '\n' || *m_p == '\r' || *m_p == '\t'))
-            ++m_p;
-    }
-
-    bool take(char c)
-    {
-        if (m_p != m_end && *m_p == c) {
-            ++m_p;
-            return true;
-        }
-        return false;
-    }
-
-    bool takeWord(const char *word)
-    {
-        const size_t n = std::strlen(word);
-        if (size_t(m_end - m_p) < n || std::memcmp(m_p, word, n) != 0)
-            return false;
-        m_p += n;
-        return true;
-    }
-
-    static int hexValue(char c)
-    {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    }
-
-    bool readHex4(unsigned &value)
-    {
-        if (m_end - m_p < 4)
-            return false;
-        value = 0;
-        for (int i = 0; i < 4; ++i) {
-            const int digit = hexValue(m_p[i]);
-            if (digit < 0)
-                return false;
-            value = value * 16 + unsigned(digit);
-        }
-        m_p += 4;
-        return true;
-    }
-
-    static void appendUtf8(std::string &out, unsigned cp)
-    {
-        if (cp < 0x80) {
-            out.push_back(char(cp));
-        } else if (cp < 0x800) {
-            out.push_back(char(0xC0 | (cp >> 6)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(char(0xE0 | (cp >> 12)));
-            out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(char(0xF0 | (cp >> 18)));
-            out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
-        }
-    }
-
-    bool readString(std::string &out)
-    {
-        out.clear();
-        if (!take('"'))
-            return false;
-        const char *runStart = m_p;
-        while (m_p != m_end) {
-            const unsigned char c = static_cast<unsigned char>(*m_p);
-            if (c == '"') {
-                out.append(runStart, m_p);
-                ++m_p;
-                return true;
-            }
-            if (c < 0x20)
-                return false;
-            if (c != '\\') {
-                ++m_p;
-                continue;
-            }
-            out.append(runStart, m_p);
-            ++m_p;
-            if (m_p == m_end)
-                return false;
-            const char e = *m_p++;
-            switch (e) {
+            switch (c) {
             case '"':
                 out.push_back('"');
                 break;
             case '\\':
                 out.push_back('\\');
                 break;
-            case '/':
-                out.push_back('/');
+            case '\n':
+                out.push_back('n');
                 break;
-            case 'b':
-                out.push_back('\b');
+            case '\r':
+                out.push_back('r');
                 break;
-            case 'f':
-                out.push_back('\f');
+            case '\t':
+                out.push_back('t');
                 break;
-            case 'n':
-                out.push_back('\n');
+            case '\b':
+                out.push_back('b');
                 break;
-            case 'r':
-                out.push_back('\r');
+            case '\f':
+                out.push_back('f');
                 break;
-            case 't':
-                out.push_back('\t');
-                break;
-            case 'u': {
-                unsigned cp = 0;
-                if (!readHex4(cp))
+            default:
+                out.append("u00");
+                out.push_back(hex[c >> 4]);
+                out.push_back(hex[c & 0xF]);
+            }
+        }
+        out.append(text, runStart, std::string::npos);
+        out.push_back('"');
+    }
+
+    void appendJsonString(std::string &out, const QString &text)
+    {
+        appendJsonString(out, utf8(text));
+    }
+
+    void appendJsonNumber(std::string &out, double value)
+    {
+        if (!std::isfinite(value)) {
+            out.append("null");
+            return;
+        }
+        char buffer[64];
+        const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+        out.append(buffer, result.ptr);
+    }
+
+    // A small JSON reader for the cache file: strict about structure, fast on long arrays.
+    class CacheReader
+    {
+    public:
+        CacheReader(const char *begin, const char *end)
+            : m_p(begin)
+            , m_end(end)
+        { }
+
+        std::optional<SignalBatch> read()
+        {
+            SignalBatch records;
+            skipSpace();
+            if (!take('['))
+                return std::nullopt;
+            skipSpace();
+            if (take(']'))
+                return finish(std::move(records));
+            while (true) {
+                SignalPostBody record;
+                if (!readRecord(record))
+                    return std::nullopt;
+                records.push_back(std::move(record));
+                skipSpace();
+                if (take(','))
+                    continue;
+                if (take(']'))
+                    return finish(std::move(records));
+                return std::nullopt;
+            }
+        }
+
+    private:
+        std::optional<SignalBatch> finish(SignalBatch records)
+        {
+            skipSpace();
+            if (m_p != m_end)
+                return std::nullopt;
+            return records;
+        }
+
+        void skipSpace()
+        {
+            while (m_p != m_end && (*m_p == ' ' || *m_p == '\n' || *m_p == '\r' || *m_p == '\t'))
+                ++m_p;
+        }
+
+        bool take(char c)
+        {
+            if (m_p != m_end && *m_p == c) {
+                ++m_p;
+                return true;
+            }
+            return false;
+        }
+
+        bool takeWord(const char *word)
+        {
+            const size_t n = std::strlen(word);
+            if (size_t(m_end - m_p) < n || std::memcmp(m_p, word, n) != 0)
+                return false;
+            m_p += n;
+            return true;
+        }
+
+        static int hexValue(char c)
+        {
+            if (c >= '0' && c <= '9')
+                return c - '0';
+            if (c >= 'a' && c <= 'f')
+                return c - 'a' + 10;
+            if (c >= 'A' && c <= 'F')
+                return c - 'A' + 10;
+            return -1;
+        }
+
+        bool readHex4(unsigned &value)
+        {
+            if (m_end - m_p < 4)
+                return false;
+            value = 0;
+            for (int i = 0; i < 4; ++i) {
+                const int digit = hexValue(m_p[i]);
+                if (digit < 0)
                     return false;
-                if (cp >= 0xD800 && cp <= 0xDBFF) {
-                    unsigned low = 0;
-                    if (!takeWord("\\u") || !readHex4(low) || low < 0xDC00 || low > 0xDFFF)
+                value = value * 16 + unsigned(digit);
+            }
+            m_p += 4;
+            return true;
+        }
+
+        static void appendUtf8(std::string &out, unsigned cp)
+        {
+            if (cp < 0x80) {
+                out.push_back(char(cp));
+            } else if (cp < 0x800) {
+                out.push_back(char(0xC0 | (cp >> 6)));
+                out.push_back(char(0x80 | (cp & 0x3F)));
+            } else if (cp < 0x10000) {
+                out.push_back(char(0xE0 | (cp >> 12)));
+                out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
+                out.push_back(char(0x80 | (cp & 0x3F)));
+            } else {
+                out.push_back(char(0xF0 | (cp >> 18)));
+                out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
+                out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
+                out.push_back(char(0x80 | (cp & 0x3F)));
+            }
+        }
+
+        bool readString(std::string &out)
+        {
+            out.clear();
+            if (!take('"'))
+                return false;
+            const char *runStart = m_p;
+            while (m_p != m_end) {
+                const unsigned char c = static_cast<unsigned char>(*m_p);
+                if (c == '"') {
+                    out.append(runStart, m_p);
+                    ++m_p;
+                    return true;
+                }
+                if (c < 0x20)
+                    return false;
+                if (c != '\\') {
+                    ++m_p;
+                    continue;
+                }
+                out.append(runStart, m_p);
+                ++m_p;
+                if (m_p == m_end)
+                    return false;
+                const char e = *m_p++;
+                switch (e) {
+                case '"':
+                    out.push_back('"');
+                    break;
+                case '\\':
+                    out.push_back('\\');
+                    break;
+                case '/':
+                    out.push_back('/');
+                    break;
+                case 'b':
+                    out.push_back('\b');
+                    break;
+                case 'f':
+                    out.push_back('\f');
+                    break;
+                case 'n':
+                    out.push_back('\n');
+                    break;
+                case 'r':
+                    out.push_back('\r');
+                    break;
+                case 't':
+                    out.push_back('\t');
+                    break;
+                case 'u': {
+                    unsigned cp = 0;
+                    if (!readHex4(cp))
                         return false;
-                    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+                    if (cp >= 0xD800 && cp <= 0xDBFF) {
+                        unsigned low = 0;
+                        if (!takeWord("\\u") || !readHex4(low) || low < 0xDC00 || low > 0xDFFF)
+                            return false;
+                        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                    } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+                        return false;
+                    }
+                    appendUtf8(out, cp);
+                    break;
+                }
+                default:
                     return false;
                 }
-                appendUtf8(out, cp);
-                break;
+                runStart = m_p;
             }
-            default:
-                return false;
-            }
-            runStart = m_p;
+            return false;
         }
-        return false;
-    }
 
-    bool readNumber(double &value)
-    {
-        const char *start = m_p;
-        if (m_p != m_end && *m_p == '-')
-            ++m_p;
-        while (m_p != m_end && ((*m_p >= '0' && *m_p <= '9') || *m_p == '.' || *m_p == 'e' || *m_p == 'E' || *m_p == '+' || *m_p == '-'))
-            ++m_p;
-        if (m_p == start)
-            return false;
-        const auto result = std::from_chars(start, m_p, value);
-        return result.ec == std::errc() && result.ptr == m_p;
-    }
+        bool readNumber(double &value)
+        {
+            const char *start = m_p;
+            if (m_p != m_end && *m_p == '-')
+                ++m_p;
+            while (m_p != m_end
+                && ((*m_p >= '0' && *m_p <= '9') || *m_p == '.' || *m_p == 'e' || *m_p == 'E' || *m_p == '+'
+                    || *m_p == '-'))
+                ++m_p;
+            if (m_p == start)
+                return false;
+            const auto result = std::from_chars(start, m_p, value);
+            return result.ec == std::errc() && result.ptr == m_p;
+        }
 
-    // Any JSON value, discarded (keys this version does not know).
-    bool skipValue(int depth = 0)
-    {
-        if (depth > 64)
-            return false;
-        skipSpace();
-        if (m_p == m_end)
-            return false;
-        std::string ignored;
-        double number = 0;
-        switch (*m_p) {
-        case '"':
-            return readString(ignored);
-        case '{':
-        case '[': {
-            const char close = *m_p == '{' ? '}' : ']';
-            const bool object = close == '}';
-            ++m_p;
+        // Any JSON value, discarded (keys this version does not know).
+        bool skipValue(int depth = 0)
+        {
+            if (depth > 64)
+                return false;
             skipSpace();
-            if (take(close))
-                return true;
-            while (true) {
+            if (m_p == m_end)
+                return false;
+            std::string ignored;
+            double number = 0;
+            switch (*m_p) {
+            case '"':
+                return readString(ignored);
+            case '{':
+            case '[': {
+                const char close = *m_p == '{' ? '}' : ']';
+                const bool object = close == '}';
+                ++m_p;
                 skipSpace();
-                if (object) {
-                    if (!readString(ignored))
+                if (take(close))
+                    return true;
+                while (true) {
+                    skipSpace();
+                    if (object) {
+                        if (!readString(ignored))
+                            return false;
+                        skipSpace();
+                        if (!take(':'))
+                            return false;
+                    }
+                    if (!skipValue(depth + 1))
+                        return false;
+                    skipSpace();
+                    if (take(','))
+                        continue;
+                    return take(close);
+                }
+            }
+            case 't':
+                return takeWord("true");
+            case 'f':
+                return takeWord("false");
+            case 'n':
+                return takeWord("null");
+            default:
+                return readNumber(number);
+            }
+        }
+
+        bool readPayload(SignalPayload &payload)
+        {
+            std::vector<SignalPayload::Entry> entries;
+            entries.reserve(72);
+            if (!take('{'))
+                return false;
+            skipSpace();
+            if (!take('}')) {
+                while (true) {
+                    SignalPayload::Entry entry;
+                    skipSpace();
+                    if (!readString(entry.first))
                         return false;
                     skipSpace();
                     if (!take(':'))
                         return false;
-                }
-                if (!skipValue(depth + 1))
+                    skipSpace();
+                    if (!readString(entry.second))
+                        return false;
+                    entries.push_back(std::move(entry));
+                    skipSpace();
+                    if (take(','))
+                        continue;
+                    if (take('}'))
+                        break;
                     return false;
-                skipSpace();
-                if (take(','))
-                    continue;
-                return take(close);
+                }
             }
+            payload = SignalPayload::fromEntries(std::move(entries));
+            return true;
         }
-        case 't':
-            return takeWord("true");
-        case 'f':
-            return takeWord("false");
-        case 'n':
-            return takeWord("null");
-        default:
-            return readNumber(number);
-        }
-    }
 
-    bool readPayload(SignalPayload &payload)
-    {
-        std::vector<SignalPayload::Entry> entries;
-        entries.reserve(72);
-        if (!take('{'))
-            return false;
-        skipSpace();
-        if (!take('}')) {
+        bool readRecord(SignalPostBody &record)
+        {
+            enum : unsigned {
+                ReceivedAt = 1,
+                AppID = 2,
+                ClientUser = 4,
+                SessionID = 8,
+                Type = 16,
+                Payload = 32,
+                TestMode = 64,
+                All = 127
+            };
+            unsigned seen = 0;
+            skipSpace();
+            if (!take('{'))
+                return false;
+            skipSpace();
+            if (take('}'))
+                return false;
             while (true) {
-                SignalPayload::Entry entry;
                 skipSpace();
-                if (!readString(entry.first))
+                if (!readString(m_key))
                     return false;
                 skipSpace();
                 if (!take(':'))
                     return false;
                 skipSpace();
-                if (!readString(entry.second))
+                const auto text = [&](QString &out, unsigned bit) {
+                    if (!readString(m_value))
+                        return false;
+                    out = fromUtf8(m_value);
+                    seen |= bit;
+                    return true;
+                };
+                bool ok = true;
+                if (m_key == "receivedAt") {
+                    double seconds = 0;
+                    ok = readNumber(seconds);
+                    record.receivedAt = fromReferenceDateSeconds(seconds);
+                    seen |= ReceivedAt;
+                } else if (m_key == "appID") {
+                    ok = text(record.appID, AppID);
+                } else if (m_key == "clientUser") {
+                    ok = text(record.clientUser, ClientUser);
+                } else if (m_key == "sessionID") {
+                    ok = text(record.sessionID, SessionID);
+                } else if (m_key == "type") {
+                    ok = text(record.type, Type);
+                } else if (m_key == "isTestMode") {
+                    ok = text(record.isTestMode, TestMode);
+                } else if (m_key == "floatValue") {
+                    if (takeWord("null")) {
+                        record.floatValue.reset();
+                    } else {
+                        double value = 0;
+                        ok = readNumber(value);
+                        record.floatValue = value;
+                    }
+                } else if (m_key == "payload") {
+                    ok = readPayload(record.payload);
+                    seen |= Payload;
+                } else {
+                    ok = skipValue();
+                }
+                if (!ok)
                     return false;
-                entries.push_back(std::move(entry));
                 skipSpace();
                 if (take(','))
                     continue;
                 if (take('}'))
-                    break;
+                    return seen == All;
                 return false;
             }
         }
-        payload = SignalPayload::fromEntries(std::move(entries));
-        return true;
-    }
 
-    bool readRecord(SignalPostBody &record)
-    {
-        enum : unsigned { ReceivedAt = 1, AppID = 2, ClientUser = 4, SessionID = 8, Type = 16, Payload = 32, TestMode = 64, All = 127 };
-        unsigned seen = 0;
-        skipSpace();
-        if (!take('{'))
-            return false;
-        skipSpace();
-        if (take('}'))
-            return false;
-        while (true) {
-            skipSpace();
-            if (!readString(m_key))
-                return false;
-            skipSpace();
-            if (!take(':'))
-                return false;
-            skipSpace();
-            const auto text = [&](QString &out, unsigned bit) {
-                if (!readString(m_value))
-                    return false;
-                out = fromUtf8(m_value);
-                seen |= bit;
-                return true;
-            };
-            bool ok = true;
-            if (m_key == "receivedAt") {
-                double seconds = 0;
-                ok = readNumber(seconds);
-                record.receivedAt = fromReferenceDateSeconds(seconds);
-                seen |= ReceivedAt;
-            } else if (m_key == "appID") {
-                ok = text(record.appID, AppID);
-            } else if (m_key == "clientUser") {
-                ok = text(record.clientUser, ClientUser);
-            } else if (m_key == "sessionID") {
-                ok = text(record.sessionID, SessionID);
-            } else if (m_key == "type") {
-                ok = text(record.type, Type);
-            } else if (m_key == "isTestMode") {
-                ok = text(record.isTestMode, TestMode);
-            } else if (m_key == "floatValue") {
-                if (takeWord("null")) {
-                    record.floatValue.reset();
-                } else {
-                    double value = 0;
-                    ok = readNumber(value);
-                    record.floatValue = value;
-                }
-            } else if (m_key == "payload") {
-                ok = readPayload(record.payload);
-                seen |= Payload;
-            } else {
-                ok = skipValue();
-            }
-            if (!ok)
-                return false;
-            skipSpace();
-            if (take(','))
-                continue;
-            if (take('}'))
-                return seen == All;
-            return false;
-        }
-    }
-
-    const char *m_p;
-    const char *m_end;
-    std::string m_key;
-    std::string m_value;
-};
+        const char *m_p;
+        const char *m_end;
+        std::string m_key;
+        std::string m_value;
+    };
 
 } // namespace
 

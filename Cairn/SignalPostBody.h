@@ -5,9 +5,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
-
 #include <nlohmann/json.hpp>
-
 #include <optional>
 #include <string>
 #include <utility>

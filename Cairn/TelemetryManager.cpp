@@ -1,5 +1,4 @@
 #include "Cairn/TelemetryManager.h"
-#include "Cairn/ThreadAnnotations.h"
 
 #include "Cairn/Cairn.h"
 #include "Cairn/ClientDefaults.h"
@@ -8,11 +7,11 @@
 #include "Cairn/Hashing.h"
 #include "Cairn/SessionManager.h"
 #include "Cairn/SignalManager.h"
+#include "Cairn/ThreadAnnotations.h"
 
 #include <QCoreApplication>
 #include <QThread>
 #include <QTimer>
-
 #include <limits>
 
 namespace Cairn {
@@ -21,8 +20,7 @@ TelemetryManager::TelemetryManager(ConfigurationPtr configuration)
     : m_configuration(std::move(configuration))
     , m_lastTimeImmediateSyncRequested(std::numeric_limits<qint64>::min() / 2)
     , m_lastDateAppEnteredBackground(std::numeric_limits<qint64>::min() / 2)
-{
-}
+{ }
 
 std::shared_ptr<TelemetryManager> TelemetryManager::create(ConfigurationPtr configuration, bool throwaway)
 {
@@ -33,7 +31,8 @@ std::shared_ptr<TelemetryManager> TelemetryManager::create(ConfigurationPtr conf
             manager->m_mainDispatcher->moveToThread(app->thread());
     }
     if (!throwaway)
-        manager->m_clientDefaults = std::make_shared<ClientDefaults>(manager->m_configuration->telemetryAppID());
+        manager->m_clientDefaults
+            = std::make_shared<ClientDefaults>(manager->m_configuration->telemetryAppID());
     std::weak_ptr<TelemetryManager> weak = manager;
     SignalManager::StatisticsProvider statistics = [weak]() -> std::optional<SessionManager::Statistics> {
         const auto self = weak.lock();
@@ -41,15 +40,16 @@ std::shared_ptr<TelemetryManager> TelemetryManager::create(ConfigurationPtr conf
             return std::nullopt;
         return self->sessionManager()->statistics();
     };
-    manager->m_signalManager = std::make_unique<SignalManager>(
-        manager->m_configuration, manager->m_clientDefaults, statistics, SignalManager::Options { throwaway });
+    manager->m_signalManager = std::make_unique<SignalManager>(manager->m_configuration,
+        manager->m_clientDefaults, statistics, SignalManager::Options { throwaway });
     if (throwaway)
         return manager;
 
     // Termination: signals posted to the main thread but not yet processed are built first,
     // then the cache is written.
     if (manager->m_mainDispatcher) {
-        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, manager->m_mainDispatcher,
+        QObject::connect(
+            QCoreApplication::instance(), &QCoreApplication::aboutToQuit, manager->m_mainDispatcher,
             [weak] {
                 if (const auto self = weak.lock()) {
                     self->m_mainDispatcher->runPending();
@@ -107,9 +107,8 @@ SessionManager *TelemetryManager::sessionManager()
 {
     QMutexLocker locker(&m_sessionMutex);
     if (!m_sessionManager) {
-        m_sessionManager = new SessionManager(m_clientDefaults, [](const QString &name, const Parameters &parameters) {
-            Cairn::recordSignal(name, parameters);
-        });
+        m_sessionManager = new SessionManager(m_clientDefaults,
+            [](const QString &name, const Parameters &parameters) { Cairn::recordSignal(name, parameters); });
         auto *app = QCoreApplication::instance();
         if (app && m_sessionManager->thread() != app->thread())
             m_sessionManager->moveToThread(app->thread());

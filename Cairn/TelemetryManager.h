@@ -4,7 +4,6 @@
 
 #include <QMutex>
 #include <QReadWriteLock>
-
 #include <functional>
 #include <memory>
 

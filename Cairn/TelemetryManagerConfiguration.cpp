@@ -1,4 +1,5 @@
 #include "Cairn/TelemetryManagerConfiguration.h"
+
 #include "Cairn/ThreadAnnotations.h"
 
 #include <QCoreApplication>
@@ -10,8 +11,8 @@ QUrl defaultApiBaseURL()
     return QUrl(QStringLiteral("https://ingest.cairn.invalid"));
 }
 
-TelemetryManagerConfiguration::TelemetryManagerConfiguration(
-    const QString &appID, const QString &salt, const QUrl &baseURL, const std::optional<QString> &apiNamespace)
+TelemetryManagerConfiguration::TelemetryManagerConfiguration(const QString &appID, const QString &salt,
+    const QUrl &baseURL, const std::optional<QString> &apiNamespace)
     : m_telemetryAppID(appID)
     , m_apiBaseURL(baseURL.isEmpty() ? defaultApiBaseURL() : baseURL)
     , m_namespace(apiNamespace)
@@ -26,17 +27,17 @@ TelemetryManagerConfiguration::TelemetryManagerConfiguration(
         m_appVersion = QStringLiteral("0");
 }
 
-#define CAIRN_GETTER(Type, name, member)                                                                    \
-    Type TelemetryManagerConfiguration::name() const                                                        \
-    {                                                                                                       \
-        Sync::ReadLocker locker(&m_lock);                                                                        \
-        return member;                                                                                      \
+#define CAIRN_GETTER(Type, name, member)                                                                     \
+    Type TelemetryManagerConfiguration::name() const                                                         \
+    {                                                                                                        \
+        Sync::ReadLocker locker(&m_lock);                                                                    \
+        return member;                                                                                       \
     }
-#define CAIRN_SETTER(Type, name, member)                                                                    \
-    void TelemetryManagerConfiguration::name(Type value)                                                    \
-    {                                                                                                       \
-        Sync::WriteLocker locker(&m_lock);                                                                       \
-        member = value;                                                                                     \
+#define CAIRN_SETTER(Type, name, member)                                                                     \
+    void TelemetryManagerConfiguration::name(Type value)                                                     \
+    {                                                                                                        \
+        Sync::WriteLocker locker(&m_lock);                                                                   \
+        member = value;                                                                                      \
     }
 
 QString TelemetryManagerConfiguration::telemetryAppID() const

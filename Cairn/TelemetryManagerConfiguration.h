@@ -7,7 +7,6 @@
 #include <QString>
 #include <QUrl>
 #include <QUuid>
-
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -25,8 +24,7 @@ class SignalEnricher
 public:
     virtual ~SignalEnricher() = default;
     virtual Parameters enrich(const QString &signalType, const std::optional<QString> &customUserID,
-        std::optional<double> floatValue) const
-        = 0;
+        std::optional<double> floatValue) const = 0;
 };
 
 // The service's default origin. It lies under a reserved domain that never resolves, so that

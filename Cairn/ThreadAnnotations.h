@@ -9,7 +9,6 @@
 
 #include <QReadWriteLock>
 
-
 #if defined(__SANITIZE_THREAD__)
 #define CAIRN_TSAN 1
 #elif defined(__has_feature)

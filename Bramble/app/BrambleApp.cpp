@@ -90,9 +90,9 @@ BrambleApp::BrambleApp(std::unique_ptr<ModelContainer> container, QObject *paren
     , m_updaterViewModel(new UpdaterViewModel(this))
 {
     connect(m_updaterViewModel, &UpdaterViewModel::relaunchRequested, this,
-            [](const QString &program, const QStringList &arguments) {
-                UpdateRelaunch::relaunchAndQuit(program, arguments);
-            });
+        [](const QString &program, const QStringList &arguments) {
+            UpdateRelaunch::relaunchAndQuit(program, arguments);
+        });
 }
 
 namespace {
@@ -101,7 +101,8 @@ QAction *checkForUpdatesAction(UpdaterViewModel *updater, bool waitWhileChecking
 {
     auto *action = new QAction(QStringLiteral("Check for Updates..."), parent);
     const auto follow = [action, updater, waitWhileChecking] {
-        action->setEnabled(updater->canCheckForUpdates() && !(waitWhileChecking && updater->isCheckingForUpdates()));
+        action->setEnabled(
+            updater->canCheckForUpdates() && !(waitWhileChecking && updater->isCheckingForUpdates()));
     };
     follow();
     QObject::connect(updater, &UpdaterViewModel::stateChanged, action, follow);
@@ -153,7 +154,8 @@ GroupsMenuBarView *BrambleApp::groupsMenu()
         m_groupsMenu->setOpener([](const QString &urlString) { return LinkOpener::openLink(urlString); });
         connect(m_groupsMenu.get(), &GroupsMenuBarView::settingsRequested, this, &BrambleApp::showSettings);
         connect(m_groupsMenu.get(), &GroupsMenuBarView::quitRequested, this, &BrambleApp::quit);
-        m_groupsMenu->setCheckForUpdatesAction(checkForUpdatesAction(m_updaterViewModel, false, m_groupsMenu.get()));
+        m_groupsMenu->setCheckForUpdatesAction(
+            checkForUpdatesAction(m_updaterViewModel, false, m_groupsMenu.get()));
     }
     return m_groupsMenu.get();
 }

@@ -16,41 +16,39 @@
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QCoroSignal>
+#include <QCoroTask>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QTimer>
-
-#include <QCoroSignal>
-#include <QCoroTask>
-
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <unistd.h>
 
 namespace {
 
-const char *const usageText = "Usage: bramble [COMMAND] [OPTIONS]\n"
-                              "\n"
-                              "Without a command, starts the Bramble window.\n"
-                              "\n"
-                              "Commands:\n"
-                              "  list [--group NAME] [--json]   the groups in sidebar order and their links\n"
-                              "  add URL [--group NAME]         add a link and fetch its title, summary and icon\n"
-                              "  metadata URL [--json]          fetch an address's metadata without storing it\n"
-                              "  export FILE                    write the whole library to a JSON file\n"
-                              "  import FILE                    add the groups and links of a JSON file\n"
-                              "\n"
-                              "Options:\n"
-                              "  -h, --help                     show this help\n"
-                              "  -v, --version                  show the version\n";
+const char *const usageText
+    = "Usage: bramble [COMMAND] [OPTIONS]\n"
+      "\n"
+      "Without a command, starts the Bramble window.\n"
+      "\n"
+      "Commands:\n"
+      "  list [--group NAME] [--json]   the groups in sidebar order and their links\n"
+      "  add URL [--group NAME]         add a link and fetch its title, summary and icon\n"
+      "  metadata URL [--json]          fetch an address's metadata without storing it\n"
+      "  export FILE                    write the whole library to a JSON file\n"
+      "  import FILE                    add the groups and links of a JSON file\n"
+      "\n"
+      "Options:\n"
+      "  -h, --help                     show this help\n"
+      "  -v, --version                  show the version\n";
 
-const QStringList commands = {QStringLiteral("list"), QStringLiteral("add"), QStringLiteral("metadata"),
-                              QStringLiteral("export"), QStringLiteral("import")};
+const QStringList commands = { QStringLiteral("list"), QStringLiteral("add"), QStringLiteral("metadata"),
+    QStringLiteral("export"), QStringLiteral("import") };
 
 // Results go to the real standard output; everything else the program prints (the
 // diagnostic lines of fetches, saves and imports) is sent to standard error, so that what a
@@ -134,10 +132,11 @@ std::optional<QString> parse(const QStringList &words, Arguments *arguments)
     if (arguments->positional.size() != wanted) {
         if (wanted == 0)
             return QStringLiteral("list takes no arguments");
-        return QStringLiteral("%1 needs exactly one %2").arg(command, command == QStringLiteral("add")
-                                                                             || command == QStringLiteral("metadata")
-                                                                         ? QStringLiteral("URL")
-                                                                         : QStringLiteral("FILE"));
+        return QStringLiteral("%1 needs exactly one %2")
+            .arg(command,
+                command == QStringLiteral("add") || command == QStringLiteral("metadata")
+                    ? QStringLiteral("URL")
+                    : QStringLiteral("FILE"));
     }
     return std::nullopt;
 }
@@ -146,7 +145,7 @@ QList<BookmarkGroup *> sidebarOrder(ModelContext *context)
 {
     QList<BookmarkGroup *> groups = context->groups();
     std::stable_sort(groups.begin(), groups.end(),
-                     [](const BookmarkGroup *a, const BookmarkGroup *b) { return a->sortOrder() < b->sortOrder(); });
+        [](const BookmarkGroup *a, const BookmarkGroup *b) { return a->sortOrder() < b->sortOrder(); });
     return groups;
 }
 
@@ -216,14 +215,15 @@ QCoro::Task<int> list(Arguments arguments)
             complain(QStringLiteral("No group is named \"%1\".").arg(*arguments.group));
             co_return 1;
         }
-        groups = {group};
+        groups = { group };
     }
     if (arguments.json) {
         ExportData data;
         for (const BookmarkGroup *group : std::as_const(groups)) {
-            ExportGroup exported{group->name(), group->createdAt(), {}};
+            ExportGroup exported { group->name(), group->createdAt(), {} };
             for (const BookmarkItem *link : BookmarkListModel::ordered(group))
-                exported.bookmarks.append({link->urlString(), link->title(), link->summary(), link->createdAt()});
+                exported.bookmarks.append(
+                    { link->urlString(), link->title(), link->summary(), link->createdAt() });
             data.groups.append(std::move(exported));
         }
         const QByteArray json = data.toJson();
@@ -239,7 +239,7 @@ QCoro::Task<int> list(Arguments arguments)
         for (const BookmarkItem *link : links) {
             const QString title = link->title().value_or(QString());
             result(QStringLiteral("  %1").arg(link->urlString())
-                   + (title.isEmpty() || title == link->urlString() ? QString() : QStringLiteral("  ") + title));
+                + (title.isEmpty() || title == link->urlString() ? QString() : QStringLiteral("  ") + title));
         }
     }
     co_return 0;
@@ -288,7 +288,8 @@ QCoro::Task<int> add(Arguments arguments)
     result(QStringLiteral("Title: ") + text(metadata.title));
     result(QStringLiteral("Summary: ") + text(metadata.summary));
     result(QStringLiteral("Icon: ")
-           + (metadata.iconData ? QStringLiteral("%1 bytes").arg(metadata.iconData->size()) : QStringLiteral("(none)")));
+        + (metadata.iconData ? QStringLiteral("%1 bytes").arg(metadata.iconData->size())
+                             : QStringLiteral("(none)")));
     co_return 0;
 }
 
@@ -301,7 +302,8 @@ QCoro::Task<int> metadata(Arguments arguments)
         json["title"] = jsonText(found.title);
         json["summary"] = jsonText(found.summary);
         if (found.iconData) {
-            json["icon"] = {{"bytes", found.iconData->size()}, {"format", imageFormat(*found.iconData).toStdString()}};
+            json["icon"] = { { "bytes", found.iconData->size() },
+                { "format", imageFormat(*found.iconData).toStdString() } };
         } else {
             json["icon"] = nullptr;
         }
@@ -311,7 +313,9 @@ QCoro::Task<int> metadata(Arguments arguments)
     result(QStringLiteral("Title: ") + text(found.title));
     result(QStringLiteral("Summary: ") + text(found.summary));
     if (found.iconData)
-        result(QStringLiteral("Icon: %1 bytes (%2)").arg(found.iconData->size()).arg(imageFormat(*found.iconData)));
+        result(QStringLiteral("Icon: %1 bytes (%2)")
+                   .arg(found.iconData->size())
+                   .arg(imageFormat(*found.iconData)));
     else
         result(QStringLiteral("Icon: (none)"));
     co_return 0;
@@ -329,7 +333,10 @@ QCoro::Task<int> exportLibrary(Arguments arguments)
         complain(written.error);
         co_return 1;
     }
-    result(QStringLiteral("Exported %1 groups and %2 links to %3").arg(written.groupCount).arg(written.linkCount).arg(path));
+    result(QStringLiteral("Exported %1 groups and %2 links to %3")
+               .arg(written.groupCount)
+               .arg(written.linkCount)
+               .arg(path));
     co_return 0;
 }
 
@@ -345,13 +352,14 @@ QCoro::Task<int> importLibrary(Arguments arguments)
     DataExchange exchange(container->mainContext());
 
     int lastPercent = -1;
-    QObject::connect(&exchange, &DataExchange::importProgressChanged, &exchange, [&lastPercent](double progress) {
-        const int percent = int(progress * 100);
-        if (percent != lastPercent) {
-            lastPercent = percent;
-            result(QStringLiteral("Importing... %1%").arg(percent));
-        }
-    });
+    QObject::connect(
+        &exchange, &DataExchange::importProgressChanged, &exchange, [&lastPercent](double progress) {
+            const int percent = int(progress * 100);
+            if (percent != lastPercent) {
+                lastPercent = percent;
+                result(QStringLiteral("Importing... %1%").arg(percent));
+            }
+        });
     int total = 0;
     int done = 0;
     exchange.setFetchFunction([&total, &done](QString urlString) -> QCoro::Task<LinkMetadata> {
@@ -360,15 +368,18 @@ QCoro::Task<int> importLibrary(Arguments arguments)
         co_return found;
     });
     bool refreshed = false;
-    QObject::connect(&exchange, &DataExchange::metadataRefreshFinished, &exchange, [&refreshed] { refreshed = true; });
+    QObject::connect(
+        &exchange, &DataExchange::metadataRefreshFinished, &exchange, [&refreshed] { refreshed = true; });
 
-    const ImportResult imported = co_await exchange.importData(QFileInfo(arguments.positional.first()).absoluteFilePath());
+    const ImportResult imported
+        = co_await exchange.importData(QFileInfo(arguments.positional.first()).absoluteFilePath());
     if (!imported.ok) {
         complain(imported.error.isEmpty() ? QStringLiteral("Unknown error") : imported.error);
         co_return 1;
     }
     total = imported.linkCount;
-    result(QStringLiteral("Imported %1 groups and %2 links").arg(imported.groupCount).arg(imported.linkCount));
+    result(
+        QStringLiteral("Imported %1 groups and %2 links").arg(imported.groupCount).arg(imported.linkCount));
     if (!refreshed)
         co_await qCoro(&exchange, &DataExchange::metadataRefreshFinished);
     QString error;
@@ -413,8 +424,8 @@ int CommandLine::run(int argc, char **argv)
         return 0;
     }
     if (first == QStringLiteral("-v") || first == QStringLiteral("--version")) {
-        result(QStringLiteral("bramble %1 (build %2)").arg(QLatin1String(BuildConfig::shortVersion),
-                                                           QLatin1String(BuildConfig::buildNumber)));
+        result(QStringLiteral("bramble %1 (build %2)")
+                   .arg(QLatin1String(BuildConfig::shortVersion), QLatin1String(BuildConfig::buildNumber)));
         return 0;
     }
     if (!commands.contains(first))

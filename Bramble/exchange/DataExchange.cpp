@@ -1,11 +1,11 @@
 #include "DataExchange.h"
-#include "platform/Console.h"
 
-#include "platform/AppSignals.h"
 #include "metadata/MetadataFetcher.h"
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
 #include "model/ModelContext.h"
+#include "platform/AppSignals.h"
+#include "platform/Console.h"
 
 #include <QCoroFuture>
 #include <QCoroTimer>
@@ -64,7 +64,9 @@ DataExchange::DataExchange(ModelContext *context, QObject *parent)
 
 DataExchange::SignalHook DataExchange::defaultSignalHook()
 {
-    return [](const QString &name, const QMap<QString, QString> &parameters) { AppSignals::send(name, parameters); };
+    return [](const QString &name, const QMap<QString, QString> &parameters) {
+        AppSignals::send(name, parameters);
+    };
 }
 
 DataExchange::~DataExchange() = default;

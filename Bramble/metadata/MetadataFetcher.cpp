@@ -1,10 +1,10 @@
 #include "MetadataFetcher.h"
-#include "platform/Console.h"
 
 #include "FetchPermits.h"
 #include "HttpGet.h"
 #include "LinkPreviewProvider.h"
 #include "MetadataCache.h"
+#include "platform/Console.h"
 
 #include <QCoroSignal>
 #include <QMutex>
@@ -157,7 +157,9 @@ std::optional<QString> hostOf(const QUrl &url)
 void remember(const QString &key, const LinkMetadata &metadata)
 {
     MetadataCache &cache = MetadataCache::shared();
-    cache.store(key, CachedMetadata { metadata.title, metadata.summary, metadata.iconData, cache.now(), metadata.summaryFromPage });
+    cache.store(key,
+        CachedMetadata {
+            metadata.title, metadata.summary, metadata.iconData, cache.now(), metadata.summaryFromPage });
 }
 
 QCoro::Task<LinkMetadata> fetch(QString urlString)

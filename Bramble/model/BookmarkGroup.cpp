@@ -7,8 +7,7 @@ BookmarkGroup::BookmarkGroup(const QString &name)
     : m_name(name)
     , m_createdAt(QDateTime::currentDateTimeUtc())
     , m_sortOrder(QDateTime::currentSecsSinceEpoch())
-{
-}
+{ }
 
 BookmarkGroup::~BookmarkGroup()
 {

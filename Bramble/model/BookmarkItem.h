@@ -5,7 +5,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
-
 #include <optional>
 
 class BookmarkGroup;
@@ -54,7 +53,15 @@ Q_SIGNALS:
     void changed();
 
 public:
-    enum Field { UrlField = 1, TitleField = 2, SummaryField = 4, IconField = 8, SortField = 16, CreatedField = 32, GroupField = 64 };
+    enum Field {
+        UrlField = 1,
+        TitleField = 2,
+        SummaryField = 4,
+        IconField = 8,
+        SortField = 16,
+        CreatedField = 32,
+        GroupField = 64
+    };
 
 private:
     friend class BookmarkGroup;

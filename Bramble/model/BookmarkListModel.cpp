@@ -22,7 +22,7 @@ QList<BookmarkItem *> BookmarkListModel::ordered(const BookmarkGroup *group)
         return {};
     QList<BookmarkItem *> list = group->bookmarks();
     std::stable_sort(list.begin(), list.end(),
-                     [](const BookmarkItem *a, const BookmarkItem *b) { return a->sortOrder() < b->sortOrder(); });
+        [](const BookmarkItem *a, const BookmarkItem *b) { return a->sortOrder() < b->sortOrder(); });
     return list;
 }
 
@@ -40,7 +40,8 @@ BookmarkListModel::BookmarkListModel(BookmarkGroup *group, QObject *parent)
         if (m_group && item->group() == m_group)
             insertItem(item);
     });
-    connect(context, &ModelContext::itemAboutToBeRemoved, this, [this](BookmarkItem *item) { removeItem(item); });
+    connect(
+        context, &ModelContext::itemAboutToBeRemoved, this, [this](BookmarkItem *item) { removeItem(item); });
     connect(context, &ModelContext::groupAboutToBeRemoved, this, [this](BookmarkGroup *group) {
         if (group != m_group || m_items.isEmpty())
             return;

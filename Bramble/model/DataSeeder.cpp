@@ -1,10 +1,10 @@
 #include "DataSeeder.h"
-#include "platform/Console.h"
 
 #include "BookmarkGroup.h"
 #include "BookmarkItem.h"
 #include "ModelContext.h"
 #include "metadata/MetadataFetcher.h"
+#include "platform/Console.h"
 
 #include <QList>
 #include <QPointer>
@@ -44,7 +44,8 @@ QCoro::Task<> fillMetadata(QList<QPointer<BookmarkItem>> items, DataSeeder::Fetc
 void DataSeeder::seedDefaultDataIfNeeded(ModelContext *context)
 {
     if (!context) {
-        Console::printLine(QStringLiteral("Failed to seed default data: ") + QStringLiteral("no store is open"));
+        Console::printLine(
+            QStringLiteral("Failed to seed default data: ") + QStringLiteral("no store is open"));
         return;
     }
     if (context->groupCount() != 0)
@@ -71,8 +72,8 @@ void DataSeeder::seedDefaultDataIfNeeded(ModelContext *context)
         return;
     }
     Console::printLine(QStringLiteral("Default data seeded: Group '%1' with %2 links.")
-                  .arg(defaultGroupName)
-                  .arg(links.size()));
+                           .arg(defaultGroupName)
+                           .arg(links.size()));
 
     FetchFunction fetch = g_fetch ? g_fetch : FetchFunction(&MetadataFetcher::fetchMetadata);
     // Not awaited by anyone: the task finishes on its own.

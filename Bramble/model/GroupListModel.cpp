@@ -47,12 +47,12 @@ void GroupListModel::watch(BookmarkGroup *group)
     connect(group, &BookmarkGroup::nameChanged, this, [this, group] {
         const int row = int(m_groups.indexOf(group));
         if (row >= 0)
-            Q_EMIT dataChanged(index(row), index(row), {Qt::DisplayRole, Qt::EditRole});
+            Q_EMIT dataChanged(index(row), index(row), { Qt::DisplayRole, Qt::EditRole });
     });
     connect(group, &BookmarkGroup::sortOrderChanged, this, [this, group] {
         const int row = int(m_groups.indexOf(group));
         if (row >= 0)
-            Q_EMIT dataChanged(index(row), index(row), {SortOrderRole});
+            Q_EMIT dataChanged(index(row), index(row), { SortOrderRole });
         resort();
     });
 }

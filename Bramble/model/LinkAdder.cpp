@@ -1,11 +1,11 @@
 #include "LinkAdder.h"
-#include "platform/Console.h"
 
 #include "BookmarkGroup.h"
 #include "BookmarkItem.h"
 #include "ModelContext.h"
 #include "metadata/MetadataFetcher.h"
 #include "platform/AppSignals.h"
+#include "platform/Console.h"
 
 #include <algorithm>
 #include <limits>
@@ -44,11 +44,12 @@ QCoro::Task<LinkMetadata> LinkAdder::fillMetadata(QPointer<BookmarkItem> link, Q
 {
     Console::printLine(QStringLiteral("🔍 Starting metadata fetch for: ") + urlString);
     const LinkMetadata metadata = co_await MetadataFetcher::fetchMetadata(urlString);
-    const auto text = [](const std::optional<QString> &value) { return value ? *value : QStringLiteral("nil"); };
-    Console::printLine(QStringLiteral("📥 Metadata fetched - Title: ") + text(metadata.title) + QStringLiteral(", Summary: ")
-              + text(metadata.summary) + QStringLiteral(", Icon: ")
-              + (metadata.iconData ? QString::number(metadata.iconData->size()) + QStringLiteral(" bytes")
-                                   : QStringLiteral("nil")));
+    const auto text
+        = [](const std::optional<QString> &value) { return value ? *value : QStringLiteral("nil"); };
+    Console::printLine(QStringLiteral("📥 Metadata fetched - Title: ") + text(metadata.title)
+        + QStringLiteral(", Summary: ") + text(metadata.summary) + QStringLiteral(", Icon: ")
+        + (metadata.iconData ? QString::number(metadata.iconData->size()) + QStringLiteral(" bytes")
+                             : QStringLiteral("nil")));
     // The link may have been deleted while the fetch ran.
     if (!link || link->isDeleted())
         co_return metadata;
@@ -63,7 +64,7 @@ QCoro::Task<LinkMetadata> LinkAdder::fillMetadata(QPointer<BookmarkItem> link, Q
     if (metadata.iconData) {
         link->setIconData(*metadata.iconData);
         Console::printLine(QStringLiteral("✅ Updated icon: ") + QString::number(metadata.iconData->size())
-                  + QStringLiteral(" bytes"));
+            + QStringLiteral(" bytes"));
     } else {
         Console::printLine(QStringLiteral("⚠️ No icon data received"));
     }

@@ -10,7 +10,6 @@
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QVersionNumber>
-
 #include <cstdio>
 
 namespace {
@@ -26,7 +25,8 @@ const char *const schemaStatements[] = {
     "groupId INTEGER REFERENCES groups(id) ON DELETE CASCADE)",
     "CREATE INDEX items_by_group ON items (groupId)",
     // Icons live apart so that reading the list at start-up never touches their bytes.
-    "CREATE TABLE icons (itemId INTEGER PRIMARY KEY REFERENCES items(id) ON DELETE CASCADE, data BLOB NOT NULL)",
+    "CREATE TABLE icons (itemId INTEGER PRIMARY KEY REFERENCES items(id) ON DELETE CASCADE, data BLOB NOT "
+    "NULL)",
 };
 
 // Checks the file without writing to it. Returns true when the schema must still be created.
@@ -50,7 +50,8 @@ bool inspect(QSqlDatabase &db, bool *fresh, QString *error)
         *error = QStringLiteral("The file is an SQLite database but not a Bramble store");
         return false;
     }
-    if (!query.exec(QStringLiteral("SELECT value FROM metadata WHERE key = 'schemaVersion'")) || !query.next()) {
+    if (!query.exec(QStringLiteral("SELECT value FROM metadata WHERE key = 'schemaVersion'"))
+        || !query.next()) {
         *error = QStringLiteral("The store records no schema version");
         return false;
     }
@@ -62,7 +63,8 @@ bool inspect(QSqlDatabase &db, bool *fresh, QString *error)
         return false;
     }
     if (storedVersion > ours) {
-        *error = QStringLiteral("The store was written by a newer version of Bramble (schema %1; this version reads %2)")
+        *error = QStringLiteral(
+            "The store was written by a newer version of Bramble (schema %1; this version reads %2)")
                      .arg(stored, QLatin1String(ModelContainer::schemaVersion));
         return false;
     }
@@ -82,13 +84,15 @@ bool exec(QSqlDatabase &db, const QString &sql, QString *error)
 
 QString ModelContainer::defaultStorePath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Bramble/Bramble.sqlite");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+        + QStringLiteral("/Bramble/Bramble.sqlite");
 }
 
 std::unique_ptr<ModelContainer> ModelContainer::open(const QString &path, QString *error)
 {
     QString message;
-    const QString connectionName = QStringLiteral("bramble-store-%1").arg(connectionCounter.fetchAndAddRelaxed(1));
+    const QString connectionName
+        = QStringLiteral("bramble-store-%1").arg(connectionCounter.fetchAndAddRelaxed(1));
     bool ok = false;
     {
         if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
@@ -113,7 +117,9 @@ std::unique_ptr<ModelContainer> ModelContainer::open(const QString &path, QStrin
                     for (const char *statement : schemaStatements)
                         ok = ok && exec(db, QLatin1String(statement), &message);
                     QSqlQuery query(db);
-                    ok = ok && query.prepare(QStringLiteral("INSERT INTO metadata (key, value) VALUES ('schemaVersion', ?)"));
+                    ok = ok
+                        && query.prepare(
+                            QStringLiteral("INSERT INTO metadata (key, value) VALUES ('schemaVersion', ?)"));
                     query.bindValue(0, QLatin1String(schemaVersion));
                     ok = ok && query.exec();
                     if (ok && !db.commit()) {
@@ -152,8 +158,7 @@ ModelContainer::ModelContainer(const QString &path, const QString &connectionNam
     : m_path(path)
     , m_connectionName(connectionName)
     , m_context(new ModelContext(connectionName, this))
-{
-}
+{ }
 
 ModelContainer::~ModelContainer()
 {

@@ -8,7 +8,6 @@
 #include <QSqlQuery>
 #include <QTimeZone>
 #include <QVariant>
-
 #include <algorithm>
 #include <cstdio>
 
@@ -51,8 +50,7 @@ QString describe(const QSqlQuery &query)
     return query.lastError().text();
 }
 
-template<typename T>
-QList<T *> sortedById(const QHash<qint64, T *> &objects)
+template<typename T> QList<T *> sortedById(const QHash<qint64, T *> &objects)
 {
     QList<T *> list = objects.values();
     std::sort(list.begin(), list.end(), [](T *a, T *b) { return a->id() < b->id(); });
@@ -256,7 +254,8 @@ bool ModelContext::save(QString *error)
         }
     }
     if (!m_insertedGroups.isEmpty()) {
-        if (!query.prepare(QStringLiteral("INSERT INTO groups (id, name, createdAt, sortOrder) VALUES (?, ?, ?, ?)")))
+        if (!query.prepare(
+                QStringLiteral("INSERT INTO groups (id, name, createdAt, sortOrder) VALUES (?, ?, ?, ?)")))
             return fail(describe(query));
         for (qint64 id : std::as_const(m_insertedGroups)) {
             const BookmarkGroup *g = m_groups.value(id);
@@ -271,7 +270,8 @@ bool ModelContext::save(QString *error)
         }
     }
     if (!m_updatedGroups.isEmpty()) {
-        if (!query.prepare(QStringLiteral("UPDATE groups SET name = ?, createdAt = ?, sortOrder = ? WHERE id = ?")))
+        if (!query.prepare(
+                QStringLiteral("UPDATE groups SET name = ?, createdAt = ?, sortOrder = ? WHERE id = ?")))
             return fail(describe(query));
         for (qint64 id : std::as_const(m_updatedGroups)) {
             const BookmarkGroup *g = m_groups.value(id);
@@ -292,16 +292,17 @@ bool ModelContext::save(QString *error)
     const auto writeIcon = [&](const BookmarkItem *item) {
         if (item->m_iconData)
             return run(QStringLiteral("INSERT OR REPLACE INTO icons (itemId, data) VALUES (?, ?)"),
-                       {item->m_id, *item->m_iconData});
-        return run(QStringLiteral("DELETE FROM icons WHERE itemId = ?"), {item->m_id});
+                { item->m_id, *item->m_iconData });
+        return run(QStringLiteral("DELETE FROM icons WHERE itemId = ?"), { item->m_id });
     };
 
     if (!m_insertedItems.isEmpty()) {
         // Prepared once: an import inserts thousands of rows in one save.
         QSqlQuery insertItem(db);
         QSqlQuery insertIcon(db);
-        if (!insertItem.prepare(QStringLiteral("INSERT INTO items (id, urlString, title, summary, sortOrder, createdAt, "
-                                               "groupId) VALUES (?, ?, ?, ?, ?, ?, ?)")))
+        if (!insertItem.prepare(
+                QStringLiteral("INSERT INTO items (id, urlString, title, summary, sortOrder, createdAt, "
+                               "groupId) VALUES (?, ?, ?, ?, ?, ?, ?)")))
             return fail(describe(insertItem));
         if (!insertIcon.prepare(QStringLiteral("INSERT OR REPLACE INTO icons (itemId, data) VALUES (?, ?)")))
             return fail(describe(insertIcon));
@@ -338,7 +339,8 @@ bool ModelContext::save(QString *error)
             continue;
         const int fields = it.value();
         if (fields == BookmarkItem::SortField) {
-            if (!sortPrepared && !sortQuery.prepare(QStringLiteral("UPDATE items SET sortOrder = ? WHERE id = ?")))
+            if (!sortPrepared
+                && !sortQuery.prepare(QStringLiteral("UPDATE items SET sortOrder = ? WHERE id = ?")))
                 return fail(describe(sortQuery));
             sortPrepared = true;
             sortQuery.bindValue(0, item->m_sortOrder);
@@ -350,8 +352,9 @@ bool ModelContext::save(QString *error)
         if (fields & rowFields) {
             if (!run(QStringLiteral("UPDATE items SET urlString = ?, title = ?, summary = ?, sortOrder = ?, "
                                     "createdAt = ?, groupId = ? WHERE id = ?"),
-                     {storedText(item->m_urlString), nullableText(item->m_title), nullableText(item->m_summary),
-                      item->m_sortOrder, toStored(item->m_createdAt), groupIdOf(item), item->m_id}))
+                    { storedText(item->m_urlString), nullableText(item->m_title),
+                        nullableText(item->m_summary), item->m_sortOrder, toStored(item->m_createdAt),
+                        groupIdOf(item), item->m_id }))
                 return fail(describe(query));
         }
         if ((fields & BookmarkItem::IconField) && !writeIcon(item))

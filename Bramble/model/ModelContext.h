@@ -6,7 +6,6 @@
 #include <QSet>
 #include <QSqlDatabase>
 #include <QString>
-
 #include <optional>
 
 class BookmarkGroup;

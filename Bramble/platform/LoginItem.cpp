@@ -7,7 +7,6 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTextStream>
-
 #include <algorithm>
 
 namespace {

@@ -1,12 +1,11 @@
 #include "Telemetry.h"
-#include "platform/Console.h"
 
 #include "BuildConfig.h"
 #include "Cairn/Cairn.h"
 #include "platform/AppSignals.h"
+#include "platform/Console.h"
 
 #include <QCoreApplication>
-
 #include <memory>
 
 QUrl Telemetry::serviceURL()

@@ -3,8 +3,8 @@
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
 #include "model/BookmarkListModel.h"
-#include "model/ModelContext.h"
 #include "model/LinkAdder.h"
+#include "model/ModelContext.h"
 #include "platform/AppSignals.h"
 #include "ui/BookmarkRowView.h"
 #include "ui/ContextMenu.h"
@@ -733,7 +733,8 @@ BookmarkItem *BookmarkListView::addBookmark()
     return bookmark;
 }
 
-QCoro::Task<> BookmarkListView::fetchMetadataForNewBookmark(QPointer<BookmarkItem> bookmark, QString urlString)
+QCoro::Task<> BookmarkListView::fetchMetadataForNewBookmark(
+    QPointer<BookmarkItem> bookmark, QString urlString)
 {
     co_await LinkAdder::fillMetadata(std::move(bookmark), std::move(urlString));
 }

@@ -1,9 +1,8 @@
 #pragma once
 
-#include "model/LinkAdder.h"
-
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
+#include "model/LinkAdder.h"
 #include "model/ModelContext.h"
 #include "ui/EditLinkView.h"
 #include "ui/LinkDropDelegate.h"

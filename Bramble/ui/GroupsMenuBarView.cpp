@@ -8,7 +8,6 @@
 #include <QAction>
 #include <QMenu>
 #include <QSystemTrayIcon>
-
 #include <algorithm>
 #include <cstdio>
 
@@ -82,7 +81,7 @@ void GroupsMenuBarView::rebuild()
 
     QList<BookmarkGroup *> groups = m_context->groups();
     std::stable_sort(groups.begin(), groups.end(),
-                     [](const BookmarkGroup *a, const BookmarkGroup *b) { return a->createdAt() < b->createdAt(); });
+        [](const BookmarkGroup *a, const BookmarkGroup *b) { return a->createdAt() < b->createdAt(); });
     if (groups.isEmpty()) {
         m_menu->addAction(QStringLiteral("暂无分组"))->setEnabled(false);
     } else {
@@ -90,7 +89,8 @@ void GroupsMenuBarView::rebuild()
         for (BookmarkGroup *group : std::as_const(groups)) {
             const QString text = QStringLiteral("%1 (%2)").arg(group->name()).arg(group->bookmarks().size());
             // A name may hold '&', which a menu would read as a mnemonic.
-            QAction *action = m_menu->addAction(folder, QString(text).replace(QLatin1Char('&'), QStringLiteral("&&")));
+            QAction *action
+                = m_menu->addAction(folder, QString(text).replace(QLatin1Char('&'), QStringLiteral("&&")));
             QPointer<BookmarkGroup> target = group;
             connect(action, &QAction::triggered, this, [this, target] {
                 if (target && !target->isDeleted())
@@ -99,7 +99,8 @@ void GroupsMenuBarView::rebuild()
         }
     }
     m_menu->addSeparator();
-    connect(m_menu->addAction(QStringLiteral("设置")), &QAction::triggered, this, &GroupsMenuBarView::settingsRequested);
+    connect(m_menu->addAction(QStringLiteral("设置")), &QAction::triggered, this,
+        &GroupsMenuBarView::settingsRequested);
     if (m_checkForUpdates)
         m_menu->addAction(m_checkForUpdates);
     m_menu->addSeparator();

@@ -5,6 +5,7 @@
 #include "platform/LoginItem.h"
 
 #include <QCheckBox>
+#include <QCoroTask>
 #include <QDialog>
 #include <QFileDialog>
 #include <QFontDatabase>
@@ -17,9 +18,6 @@
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QVBoxLayout>
-
-#include <QCoroTask>
-
 #include <cmath>
 #include <cstdio>
 
@@ -153,8 +151,8 @@ void SettingsView::exportAll()
     if (!m_exchange)
         return;
     m_exportDocument = m_exchange->exportDocument();
-    auto *panel = new QFileDialog(this, QString(), QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
-                                  jsonFilter);
+    auto *panel = new QFileDialog(
+        this, QString(), QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), jsonFilter);
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->setAcceptMode(QFileDialog::AcceptSave);
     panel->setFileMode(QFileDialog::AnyFile);
@@ -181,8 +179,8 @@ void SettingsView::showImporter()
 {
     if (m_isImporting)
         return;
-    auto *panel = new QFileDialog(this, QString(), QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
-                                  jsonFilter);
+    auto *panel = new QFileDialog(
+        this, QString(), QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), jsonFilter);
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->setAcceptMode(QFileDialog::AcceptOpen);
     panel->setFileMode(QFileDialog::ExistingFile);
@@ -206,7 +204,8 @@ void SettingsView::importFrom(const QString &path)
         if (!self)
             return;
         if (!result.ok)
-            self->m_importError = result.error.isEmpty() ? std::nullopt : std::optional<QString>(result.error);
+            self->m_importError
+                = result.error.isEmpty() ? std::nullopt : std::optional<QString>(result.error);
         self->setImporting(false);
         self->showResult(result.ok);
         Q_EMIT self->importFinished(result.ok);

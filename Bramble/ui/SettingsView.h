@@ -6,7 +6,6 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
-
 #include <optional>
 
 class DataExchange;

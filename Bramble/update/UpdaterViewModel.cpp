@@ -1,9 +1,9 @@
 #include "UpdaterViewModel.h"
-#include "platform/Console.h"
 
 #include "BuildConfig.h"
 #include "ByteCountFormatter.h"
 #include "platform/AppInfo.h"
+#include "platform/Console.h"
 
 #include <QStandardPaths>
 #include <QTimer>
@@ -156,8 +156,9 @@ void UpdaterViewModel::checkForUpdates()
     Q_EMIT stateChanged();
 
     Console::printLine(QStringLiteral("🔍 Starting manual update check..."));
-    Console::printLine(QStringLiteral("📋 Current version: ") + bundleText(QStringLiteral("CFBundleShortVersionString"))
-        + QStringLiteral(" (build ") + bundleText(QStringLiteral("CFBundleVersion")) + QStringLiteral(")"));
+    Console::printLine(QStringLiteral("📋 Current version: ")
+        + bundleText(QStringLiteral("CFBundleShortVersionString")) + QStringLiteral(" (build ")
+        + bundleText(QStringLiteral("CFBundleVersion")) + QStringLiteral(")"));
     Console::printLine(QStringLiteral("🌐 Appcast URL: ") + anyAllowedURL());
     Console::printLine(QStringLiteral("🔐 EdDSA public key configured: ")
         + (m_configuration.infoDictionary.contains(QStringLiteral("UpdatePublicEDKey"))
@@ -272,17 +273,19 @@ bool UpdaterViewModel::passesItemCheck(const AppcastItem &item)
         return false;
     }
     if (item.versionString.isEmpty()) {
-        Console::printLine(QStringLiteral("❌ Update item missing version information - security validation failed"));
+        Console::printLine(
+            QStringLiteral("❌ Update item missing version information - security validation failed"));
         return false;
     }
     if (item.contentLength == 0) {
-        Console::printLine(QStringLiteral("❌ Update item missing content length - security validation failed"));
+        Console::printLine(
+            QStringLiteral("❌ Update item missing content length - security validation failed"));
         return false;
     }
     Console::printLine(QStringLiteral(
         "✅ EdDSA signature validation passed (verified by the update framework with public key)"));
-    Console::printLine(QStringLiteral("📋 Update validated: ") + item.displayVersionString + QStringLiteral(" (")
-        + item.versionString + QStringLiteral(")"));
+    Console::printLine(QStringLiteral("📋 Update validated: ") + item.displayVersionString
+        + QStringLiteral(" (") + item.versionString + QStringLiteral(")"));
     return true;
 }
 
@@ -290,8 +293,8 @@ bool UpdaterViewModel::passesFullValidation(const AppcastItem &item)
 {
     Console::printLine(QStringLiteral("🔒 Starting comprehensive security validation for update: ")
         + item.displayVersionString);
-    Console::printLine(QStringLiteral("📋 Update details: Version ") + item.versionString + QStringLiteral(", Size: ")
-        + formatByteCount(qint64(item.contentLength)));
+    Console::printLine(QStringLiteral("📋 Update details: Version ") + item.versionString
+        + QStringLiteral(", Size: ") + formatByteCount(qint64(item.contentLength)));
     if (!passesItemCheck(item)) {
         Console::printLine(QStringLiteral("❌ EdDSA signature validation failed - blocking update"));
         recordSecurityFailure(UpdateError::signatureVerificationFailed());
@@ -313,7 +316,8 @@ void UpdaterViewModel::updaterDidFindValidUpdate(Updater *, const AppcastItem &i
 {
     Console::printLine(QStringLiteral("✅ Update found: ") + item.displayVersionString);
     if (!passesFullValidation(item)) {
-        Console::printLine(QStringLiteral("❌ Security validation failed for update: ") + item.displayVersionString);
+        Console::printLine(
+            QStringLiteral("❌ Security validation failed for update: ") + item.displayVersionString);
         return;
     }
     UpdateInfo info;
@@ -335,8 +339,9 @@ void UpdaterViewModel::updaterDidFindValidUpdate(Updater *, const AppcastItem &i
 void UpdaterViewModel::updaterDidNotFindUpdate(Updater *)
 {
     Console::printLine(QStringLiteral("✅ No update found - app is up to date"));
-    Console::printLine(QStringLiteral("📋 Current app version: ") + bundleText(QStringLiteral("CFBundleShortVersionString"))
-        + QStringLiteral(" (build ") + bundleText(QStringLiteral("CFBundleVersion")) + QStringLiteral(")"));
+    Console::printLine(QStringLiteral("📋 Current app version: ")
+        + bundleText(QStringLiteral("CFBundleShortVersionString")) + QStringLiteral(" (build ")
+        + bundleText(QStringLiteral("CFBundleVersion")) + QStringLiteral(")"));
     Console::printLine(QStringLiteral("🔍 Appcast URL: ") + anyAllowedURL());
     Console::printLine(QStringLiteral("💡 If you expect an update, check:"));
     Console::printLine(QStringLiteral("   - Appcast.xml version numbers are higher than current version"));
@@ -416,7 +421,8 @@ void UpdaterViewModel::recordSecurityFailure(const UpdateError &error)
 {
     Console::printLine(QStringLiteral("🚨 Security validation error: ") + error.localizedDescription());
     const QString timestamp = m_configuration.now().toUTC().toString(Qt::ISODate);
-    Console::printLine(QStringLiteral("🔒 Security error details: [\"timestamp\": %1, \"error\": %2, \"recovery\": %3]")
+    Console::printLine(
+        QStringLiteral("🔒 Security error details: [\"timestamp\": %1, \"error\": %2, \"recovery\": %3]")
             .arg(
                 quoted(timestamp), quoted(error.localizedDescription()), quoted(error.recoverySuggestion())));
     m_updateError = error;

@@ -9,14 +9,12 @@
 #include <Cairn/SignalCache.h>
 #include <Cairn/SignalManager.h>
 #include <Cairn/TelemetryManager.h>
-
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QTemporaryDir>
 #include <QThread>
-
 #include <chrono>
 
 using namespace Cairn;
@@ -26,7 +24,8 @@ namespace {
 
 Parameters typicalParameters(int i)
 {
-    return { { QStringLiteral("groupCount"), QString::number(i % 17) }, { QStringLiteral("linkCount"), QString::number(i % 311) } };
+    return { { QStringLiteral("groupCount"), QString::number(i % 17) },
+        { QStringLiteral("linkCount"), QString::number(i % 311) } };
 }
 
 void drainMainThread()
@@ -47,8 +46,9 @@ int main(int argc, char **argv)
     QGuiApplication app(argc, argv);
     Bench::Table table;
 
-    auto config = std::make_shared<TelemetryManagerConfiguration>(QStringLiteral("5C1A7E02-8B3D-4F6A-9E21-D4B7C0F3A915"),
-        QString(), QUrl(QStringLiteral("http://127.0.0.1:9")));
+    auto config = std::make_shared<TelemetryManagerConfiguration>(
+        QStringLiteral("5C1A7E02-8B3D-4F6A-9E21-D4B7C0F3A915"), QString(),
+        QUrl(QStringLiteral("http://127.0.0.1:9")));
     config->setSendInterval(std::chrono::hours(1));
     config->setSessionStartDelay(std::chrono::hours(1));
     config->setLogHandler(std::nullopt);
@@ -111,8 +111,8 @@ int main(int argc, char **argv)
     std::size_t checksum = 0;
     for (int i = 0; i < kBuild; ++i) {
         const SignalPostBody record = SignalManager::buildRecord(QStringLiteral("link_added"), defaults, {},
-            typicalParameters(i), std::nullopt, std::nullopt, QStringLiteral("USER"), config->telemetryAppID(), QString(),
-            config->sessionID(), false);
+            typicalParameters(i), std::nullopt, std::nullopt, QStringLiteral("USER"),
+            config->telemetryAppID(), QString(), config->sessionID(), false);
         checksum += size_t(record.payload.size());
     }
     const double buildMs = Bench::msSince(start);
@@ -141,23 +141,26 @@ int main(int argc, char **argv)
     const double facadeUs = facadeMs * 1000.0 / kSignals;
     const double halfUs = halfMs * 1000.0 / kSignals;
     const auto us = [](double value) { return QString::number(value, 'f', 1) + QStringLiteral(" us"); };
-    table.add(QStringLiteral("main-thread cost per signal: call + its loop turn (median)"), us(Bench::median(perSignal)),
-        QStringLiteral("< 100 us"));
+    table.add(QStringLiteral("main-thread cost per signal: call + its loop turn (median)"),
+        us(Bench::median(perSignal)), QStringLiteral("< 100 us"));
     table.add(QStringLiteral("burst of %1: signal() call alone, mean").arg(kSignals), us(facadeUs));
     table.add(QStringLiteral("burst of %1: main-thread half of building, mean").arg(kSignals), us(halfUs));
-    table.add(QStringLiteral("burst of %1: main-thread cost per signal, mean").arg(kSignals), us(facadeUs + halfUs),
-        QStringLiteral("< 100 us"));
+    table.add(QStringLiteral("burst of %1: main-thread cost per signal, mean").arg(kSignals),
+        us(facadeUs + halfUs), QStringLiteral("< 100 us"));
     table.add(QStringLiteral("records queued in that run"), QString::number(queued));
     table.add(QStringLiteral("records built per second, facade to cache (%1)").arg(built),
         QString::number(built / (endToEndMs / 1000.0), 'f', 0));
-    table.add(QStringLiteral("records built per second, builder alone (%1 fields each)").arg(checksum / kBuild),
+    table.add(
+        QStringLiteral("records built per second, builder alone (%1 fields each)").arg(checksum / kBuild),
         QString::number(kBuild / (buildMs / 1000.0), 'f', 0));
-    table.add(QStringLiteral("save cache of %1 records (median of 5)").arg(records.size()), Bench::ms(Bench::median(saves)),
-        QStringLiteral("< 200 ms"));
-    table.add(QStringLiteral("load cache of %1 records (median of 5)").arg(loaded), Bench::ms(Bench::median(loads)),
-        QStringLiteral("< 200 ms"));
-    table.add(QStringLiteral("cache file size"), QString::number(double(fileSize) / (1024.0 * 1024.0), 'f', 2) + QStringLiteral(" MiB"));
-    table.add(QStringLiteral("resident memory"), QString::number(Bench::residentMiB(), 'f', 1) + QStringLiteral(" MiB"));
+    table.add(QStringLiteral("save cache of %1 records (median of 5)").arg(records.size()),
+        Bench::ms(Bench::median(saves)), QStringLiteral("< 200 ms"));
+    table.add(QStringLiteral("load cache of %1 records (median of 5)").arg(loaded),
+        Bench::ms(Bench::median(loads)), QStringLiteral("< 200 ms"));
+    table.add(QStringLiteral("cache file size"),
+        QString::number(double(fileSize) / (1024.0 * 1024.0), 'f', 2) + QStringLiteral(" MiB"));
+    table.add(QStringLiteral("resident memory"),
+        QString::number(Bench::residentMiB(), 'f', 1) + QStringLiteral(" MiB"));
     table.print();
 
     Cairn::deinitialize();

@@ -29,15 +29,18 @@ int main(int argc, char **argv)
             group->setSortOrder(g);
             context->insert(group);
             for (int i = 0; i < 100; ++i) {
-                auto *item = new BookmarkItem(QStringLiteral("https://site%1.example/page/%2").arg(g).arg(i), group);
+                auto *item
+                    = new BookmarkItem(QStringLiteral("https://site%1.example/page/%2").arg(g).arg(i), group);
                 item->setTitle(QStringLiteral("Page %1 of site %2").arg(i).arg(g));
-                item->setSummary(QStringLiteral("A one-line summary of page %1 that is about this long.").arg(i));
+                item->setSummary(
+                    QStringLiteral("A one-line summary of page %1 that is about this long.").arg(i));
                 item->setIconData(icon);
                 item->setSortOrder(i);
             }
         }
         context->save();
-        table.add(QStringLiteral("create and save 10,000 links with 4 KB icons"), Bench::ms(Bench::msSince(start)));
+        table.add(
+            QStringLiteral("create and save 10,000 links with 4 KB icons"), Bench::ms(Bench::msSince(start)));
     }
 
     const auto openStart = Clock::now();
@@ -48,7 +51,7 @@ int main(int argc, char **argv)
     table.add(QStringLiteral("open store of 10,000 links (icons not read)"), Bench::ms(openMs));
     // Memory freed by the first container is reused, so report the whole process.
     table.add(QStringLiteral("resident memory of the process, store open"),
-              QString::number(Bench::residentMiB(), 'f', 1) + QStringLiteral(" MiB"));
+        QString::number(Bench::residentMiB(), 'f', 1) + QStringLiteral(" MiB"));
 
     QList<BookmarkGroup *> groups = context->groups();
     std::vector<double> renames;
@@ -58,8 +61,8 @@ int main(int argc, char **argv)
         context->save();
         renames.push_back(Bench::msSince(start));
     }
-    table.add(QStringLiteral("save after renaming one group (median of 30)"), Bench::ms(Bench::median(renames)),
-              QStringLiteral("< 5 ms"));
+    table.add(QStringLiteral("save after renaming one group (median of 30)"),
+        Bench::ms(Bench::median(renames)), QStringLiteral("< 5 ms"));
 
     // A drop renumbers every link of a group; a group of 10,000 is the worst case.
     const QList<BookmarkItem *> items = context->items();
@@ -72,7 +75,8 @@ int main(int argc, char **argv)
         context->save();
         renumbers.push_back(Bench::msSince(start));
     }
-    table.add(QStringLiteral("save after renumbering 10,000 links (median of 5)"), Bench::ms(Bench::median(renumbers)));
+    table.add(QStringLiteral("save after renumbering 10,000 links (median of 5)"),
+        Bench::ms(Bench::median(renumbers)));
 
     std::vector<double> iconReads;
     for (int round = 0; round < 3; ++round) {

@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QString>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -42,15 +41,16 @@ class Table
 public:
     void add(const QString &what, const QString &value, const QString &goal = QString())
     {
-        m_rows.push_back({what, value, goal});
+        m_rows.push_back({ what, value, goal });
     }
     void print() const
     {
         std::printf("| %-58s | %-14s | %-12s |\n", "measure", "value", "goal");
         std::printf("|%s|%s|%s|\n", QByteArray(60, '-').constData(), QByteArray(16, '-').constData(),
-                    QByteArray(14, '-').constData());
+            QByteArray(14, '-').constData());
         for (const Row &row : m_rows)
-            std::printf("| %-58s | %-14s | %-12s |\n", qPrintable(row.what), qPrintable(row.value), qPrintable(row.goal));
+            std::printf("| %-58s | %-14s | %-12s |\n", qPrintable(row.what), qPrintable(row.value),
+                qPrintable(row.goal));
         std::fflush(stdout);
     }
 

@@ -1,8 +1,8 @@
-#include "support/TestEnvironment.h"
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
 #include "model/ModelContainer.h"
 #include "model/ModelContext.h"
+#include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -9,20 +9,17 @@
 #include <Cairn/SignalManager.h>
 #include <Cairn/TelemetryManager.h>
 #include <Cairn/TelemetryManagerConfiguration.h>
-
 #include <QMutex>
 #include <QStringList>
 #include <QUuid>
-
-#include <httplib.h>
-#include <nlohmann/json.hpp>
-
 #include <atomic>
 #include <chrono>
 #include <deque>
-#include <thread>
+#include <httplib.h>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
+#include <thread>
 #include <vector>
 
 // Collects every log line the client writes, from any thread. The handler shares the
@@ -34,7 +31,8 @@ public:
     {
         return Cairn::LogHandler { level, [state = m_state](Cairn::LogLevel l, const QString &message) {
                                       QMutexLocker locker(&state->mutex);
-                                      state->lines.append(Cairn::logLevelName(l) + QStringLiteral(": ") + message);
+                                      state->lines.append(
+                                          Cairn::logLevelName(l) + QStringLiteral(": ") + message);
                                   } };
     }
     QStringList lines() const
@@ -82,21 +80,24 @@ public:
 
     FakeTelemetryService()
     {
-        m_server.server().Post(R"(/.*)", [this](const httplib::Request &request, httplib::Response &response) {
-            {
+        m_server.server().Post(
+            R"(/.*)", [this](const httplib::Request &request, httplib::Response &response) {
+                {
+                    std::lock_guard<std::mutex> lock(m_mutex);
+                    m_requests.push_back(
+                        Request { request.path, request.body, request.get_header_value("Content-Type") });
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(m_delayMs.load()));
                 std::lock_guard<std::mutex> lock(m_mutex);
-                m_requests.push_back(Request { request.path, request.body, request.get_header_value("Content-Type") });
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(m_delayMs.load()));
-            std::lock_guard<std::mutex> lock(m_mutex);
-            int status = 200;
-            if (!m_statuses.empty()) {
-                status = m_statuses.front();
-                m_statuses.pop_front();
-            }
-            response.status = status;
-            response.set_content(status == 200 ? R"({"status":"ok"})" : R"({"error":"no"})", "application/json");
-        });
+                int status = 200;
+                if (!m_statuses.empty()) {
+                    status = m_statuses.front();
+                    m_statuses.pop_front();
+                }
+                response.status = status;
+                response.set_content(
+                    status == 200 ? R"({"status":"ok"})" : R"({"error":"no"})", "application/json");
+            });
     }
     bool start() { return m_server.start(); }
     QUrl url() const { return QUrl(m_server.url()); }

@@ -8,16 +8,13 @@
 #include <Cairn/Hashing.h>
 #include <Cairn/SignalCache.h>
 #include <Cairn/SignalPostBody.h>
-
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QSysInfo>
 #include <QTest>
-
 #include <sys/utsname.h>
-
 #include <thread>
 
 using namespace Cairn;
@@ -28,7 +25,9 @@ const QUrl kNowhere(QStringLiteral("http://127.0.0.1:9"));
 
 QString unameMachine()
 {
-    struct utsname info {};
+    struct utsname info
+    {
+    };
     uname(&info);
     return QString::fromUtf8(info.machine);
 }
@@ -59,11 +58,13 @@ private slots:
     void sha256HexMatchesPlainDigest()
     {
         const QString text = QStringLiteral("user-ü-42");
-        const QString plain = QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha256).toHex());
+        const QString plain = QString::fromLatin1(
+            QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha256).toHex());
         QCOMPARE(sha256Hex(text), plain);
         QCOMPARE(sha256Hex(text, QString()), plain);
         const QString salted = QString::fromLatin1(
-            QCryptographicHash::hash((text + QStringLiteral("pepper")).toUtf8(), QCryptographicHash::Sha256).toHex());
+            QCryptographicHash::hash((text + QStringLiteral("pepper")).toUtf8(), QCryptographicHash::Sha256)
+                .toHex());
         QCOMPARE(sha256Hex(text, QStringLiteral("pepper")), salted);
         QCOMPARE(sha256Hex(QStringLiteral("abc")),
             QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
@@ -73,7 +74,8 @@ private slots:
     void prefixingKeysKeepsCairnKeys()
     {
         const Parameters in { { QStringLiteral("count"), QStringLiteral("1") },
-            { QStringLiteral("Cairn.Own.key"), QStringLiteral("2") }, { QStringLiteral("cairn.lower"), QStringLiteral("3") } };
+            { QStringLiteral("Cairn.Own.key"), QStringLiteral("2") },
+            { QStringLiteral("cairn.lower"), QStringLiteral("3") } };
         QCOMPARE(prefixingKeys(in, std::nullopt), in);
         const Parameters out = prefixingKeys(in, QStringLiteral("app."));
         QCOMPARE(out.value(QStringLiteral("app.count")), QStringLiteral("1"));
@@ -87,15 +89,17 @@ private slots:
         Clock::setFixed(QDateTime(QDate(2025, 1, 31), QTime(13, 45, 10, 250), Qt::UTC));
         const QUuid session = QUuid::createUuid();
         const SignalPostBody record = SignalManager::buildRecord(QStringLiteral("link_added"),
-            { { QStringLiteral("platform"), QStringLiteral("Linux") } }, {}, { { QStringLiteral("groupCount"), QStringLiteral("3") } },
-            std::nullopt, std::nullopt, QStringLiteral("DEFAULT-USER"), QStringLiteral("APP"), QStringLiteral("salt"), session, false);
+            { { QStringLiteral("platform"), QStringLiteral("Linux") } }, {},
+            { { QStringLiteral("groupCount"), QStringLiteral("3") } }, std::nullopt, std::nullopt,
+            QStringLiteral("DEFAULT-USER"), QStringLiteral("APP"), QStringLiteral("salt"), session, false);
         const auto json = nlohmann::json::parse(encodeWireBatch({ record }).toStdString());
         QVERIFY(json.is_array());
         QCOMPARE(json.size(), size_t(1));
         const auto &object = json.at(0);
         QCOMPARE(QString::fromStdString(object.at("receivedAt")), QStringLiteral("2025-01-31T13:45:10+0000"));
         QCOMPARE(QString::fromStdString(object.at("appID")), QStringLiteral("APP"));
-        QCOMPARE(QString::fromStdString(object.at("clientUser")), sha256Hex(QStringLiteral("DEFAULT-USER"), QStringLiteral("salt")));
+        QCOMPARE(QString::fromStdString(object.at("clientUser")),
+            sha256Hex(QStringLiteral("DEFAULT-USER"), QStringLiteral("salt")));
         const QString sessionText = QString::fromStdString(object.at("sessionID"));
         QCOMPARE(sessionText, session.toString(QUuid::WithoutBraces).toUpper());
         QCOMPARE(sessionText, sessionText.toUpper());
@@ -114,8 +118,9 @@ private slots:
         QCOMPARE(keys.back(), std::string("isTestMode"));
 
         // A value and a custom user.
-        const SignalPostBody valued = SignalManager::buildRecord(QStringLiteral("x"), {}, {}, {}, 2.5,
-            QStringLiteral("custom"), QStringLiteral("DEFAULT-USER"), QStringLiteral("APP"), QString(), session, true);
+        const SignalPostBody valued
+            = SignalManager::buildRecord(QStringLiteral("x"), {}, {}, {}, 2.5, QStringLiteral("custom"),
+                QStringLiteral("DEFAULT-USER"), QStringLiteral("APP"), QString(), session, true);
         const auto valuedJson = toWireJson(valued);
         QCOMPARE(valuedJson.at("floatValue").get<double>(), 2.5);
         QCOMPARE(QString::fromStdString(valuedJson.at("clientUser")), sha256Hex(QStringLiteral("custom")));
@@ -131,10 +136,12 @@ private slots:
     void payloadPrecedence()
     {
         const Parameters defaults { { QStringLiteral("platform"), QStringLiteral("Linux") },
-            { QStringLiteral("shared"), QStringLiteral("default") }, { QStringLiteral("onlyDefault"), QStringLiteral("d") } };
+            { QStringLiteral("shared"), QStringLiteral("default") },
+            { QStringLiteral("onlyDefault"), QStringLiteral("d") } };
         const SignalPostBody record = SignalManager::buildRecord(QStringLiteral("x"), defaults,
-            { std::make_shared<ReplacingEnricher>() }, { { QStringLiteral("shared"), QStringLiteral("signal") } },
-            std::nullopt, std::nullopt, QStringLiteral("u"), QStringLiteral("a"), QString(), QUuid::createUuid(), false);
+            { std::make_shared<ReplacingEnricher>() },
+            { { QStringLiteral("shared"), QStringLiteral("signal") } }, std::nullopt, std::nullopt,
+            QStringLiteral("u"), QStringLiteral("a"), QString(), QUuid::createUuid(), false);
         QCOMPARE(record.payload.value(QStringLiteral("shared")), QStringLiteral("signal"));
         QCOMPARE(record.payload.value(QStringLiteral("fromEnricher")), QStringLiteral("enricher"));
         QCOMPARE(record.payload.value(QStringLiteral("platform")), QStringLiteral("enricher-platform"));
@@ -146,8 +153,9 @@ private slots:
         Clock::setFixed(QDateTime(QDate(2025, 1, 31), QTime(13, 45, 10, 123), Qt::UTC));
         SignalBatch records;
         for (int i = 0; i < 3; ++i)
-            records.push_back(SignalManager::buildRecord(QStringLiteral("s%1").arg(i), { { QStringLiteral("k"), QStringLiteral("v") } },
-                {}, {}, i == 1 ? std::optional<double>(1.25) : std::nullopt, std::nullopt, QStringLiteral("u"),
+            records.push_back(SignalManager::buildRecord(QStringLiteral("s%1").arg(i),
+                { { QStringLiteral("k"), QStringLiteral("v") } }, {}, {},
+                i == 1 ? std::optional<double>(1.25) : std::nullopt, std::nullopt, QStringLiteral("u"),
                 QStringLiteral("a"), QString(), QUuid::createUuid(), false));
         const QByteArray bytes = encodeCacheFile(records);
         const auto json = nlohmann::json::parse(bytes.toStdString());
@@ -168,8 +176,9 @@ private slots:
     void cacheKeepsOnlyTheNewestRecords()
     {
         SignalCache cache(std::nullopt, QDir::temp().filePath(QStringLiteral("unused-cache")));
-        const SignalPostBody record = SignalManager::buildRecord(QStringLiteral("r"), {}, {}, {}, std::nullopt,
-            std::nullopt, QStringLiteral("u"), QStringLiteral("a"), QString(), QUuid::createUuid(), false);
+        const SignalPostBody record
+            = SignalManager::buildRecord(QStringLiteral("r"), {}, {}, {}, std::nullopt, std::nullopt,
+                QStringLiteral("u"), QStringLiteral("a"), QString(), QUuid::createUuid(), false);
         const size_t limit = SignalCache::maximumNumberOfCachedSignals;
         for (size_t i = 0; i < limit + 49; ++i) {
             SignalPostBody numbered = record;
@@ -187,9 +196,11 @@ private slots:
 
     void cacheCodecHandlesAnyText()
     {
-        const QString awkward = QStringLiteral("quote \" back \\ slash / nl \n tab \t ctl \x01 正在获取信息... 🚨 end");
-        SignalPostBody record = SignalManager::buildRecord(awkward, { { awkward, awkward }, { QString(), QString() } }, {},
-            {}, -0.125, std::nullopt, QStringLiteral("u"), awkward, QString(), QUuid::createUuid(), false);
+        const QString awkward
+            = QStringLiteral("quote \" back \\ slash / nl \n tab \t ctl \x01 正在获取信息... 🚨 end");
+        SignalPostBody record
+            = SignalManager::buildRecord(awkward, { { awkward, awkward }, { QString(), QString() } }, {}, {},
+                -0.125, std::nullopt, QStringLiteral("u"), awkward, QString(), QUuid::createUuid(), false);
         const QByteArray bytes = encodeCacheFile({ record, record });
         // What we write is JSON any parser reads...
         const auto json = nlohmann::json::parse(bytes.toStdString());
@@ -204,8 +215,9 @@ private slots:
 
         // A file another JSON writer made: indentation, \u escapes, null value, unknown keys.
         nlohmann::json other = nlohmann::json::array();
-        other.push_back({ { "unknown", { { "nested", { 1, 2.5, true, nullptr, "x" } } } }, { "receivedAt", 760023910.5 },
-            { "appID", "A" }, { "clientUser", "C" }, { "sessionID", "S" }, { "type", "t" }, { "floatValue", nullptr },
+        other.push_back({ { "unknown", { { "nested", { 1, 2.5, true, nullptr, "x" } } } },
+            { "receivedAt", 760023910.5 }, { "appID", "A" }, { "clientUser", "C" }, { "sessionID", "S" },
+            { "type", "t" }, { "floatValue", nullptr },
             { "payload", { { "k", "v\u00e9" }, { "emoji", "🚨" } } }, { "isTestMode", "true" } });
         const auto fromOther = decodeCacheFile(QByteArray::fromStdString(other.dump(2, ' ', true)));
         QVERIFY(fromOther);
@@ -220,9 +232,12 @@ private slots:
         QVERIFY(!decodeCacheFile(bytes.left(bytes.size() - 1)));
         QVERIFY(!decodeCacheFile(bytes + "x"));
         QVERIFY(!decodeCacheFile(QByteArray()));
-        QVERIFY(!decodeCacheFile(R"([{"receivedAt":1,"appID":"a","clientUser":"c","sessionID":"s","type":"t","isTestMode":"false"}])"));
-        QVERIFY(!decodeCacheFile(R"([{"receivedAt":1,"appID":"a","clientUser":"c","sessionID":"s","type":"t","payload":{"k":1},"isTestMode":"false"}])"));
-        QVERIFY(decodeCacheFile(R"( [ { "receivedAt" : 1 , "appID":"a","clientUser":"c","sessionID":"s","type":"t","payload":{},"isTestMode":"false"} ] )"));
+        QVERIFY(!decodeCacheFile(
+            R"([{"receivedAt":1,"appID":"a","clientUser":"c","sessionID":"s","type":"t","isTestMode":"false"}])"));
+        QVERIFY(!decodeCacheFile(
+            R"([{"receivedAt":1,"appID":"a","clientUser":"c","sessionID":"s","type":"t","payload":{"k":1},"isTestMode":"false"}])"));
+        QVERIFY(decodeCacheFile(
+            R"( [ { "receivedAt" : 1 , "appID":"a","clientUser":"c","sessionID":"s","type":"t","payload":{},"isTestMode":"false"} ] )"));
     }
 
     void timeZoneAndNumbers()
@@ -239,7 +254,8 @@ private slots:
         QCOMPARE(version.full, QStringLiteral("Linux 6.1.0"));
         QCOMPARE(version.major, QStringLiteral("Linux 6"));
         QCOMPARE(version.majorMinor, QStringLiteral("Linux 6.1"));
-        QCOMPARE(DefaultSignalPayload::systemVersionFromKernel(QStringLiteral("5.15")).full, QStringLiteral("Linux 5.15.0"));
+        QCOMPARE(DefaultSignalPayload::systemVersionFromKernel(QStringLiteral("5.15")).full,
+            QStringLiteral("Linux 5.15.0"));
     }
 
     void defaultParametersWithoutScreen()
@@ -255,13 +271,15 @@ private slots:
         QCOMPARE(p.value(QStringLiteral("Cairn.Device.operatingSystem")), QStringLiteral("Linux"));
         const auto version = DefaultSignalPayload::systemVersionFromKernel(QSysInfo::kernelVersion());
         QCOMPARE(p.value(QStringLiteral("systemVersion")), version.full);
-        QVERIFY(p.value(QStringLiteral("systemVersion")).contains(QRegularExpression(QStringLiteral("^Linux \\d+\\.\\d+\\.\\d+$"))));
+        QVERIFY(p.value(QStringLiteral("systemVersion"))
+                    .contains(QRegularExpression(QStringLiteral("^Linux \\d+\\.\\d+\\.\\d+$"))));
         QCOMPARE(p.value(QStringLiteral("majorSystemVersion")), version.major);
         QCOMPARE(p.value(QStringLiteral("Cairn.Device.systemMajorMinorVersion")), version.majorMinor);
         QCOMPARE(p.value(QStringLiteral("architecture")), unameMachine());
         QCOMPARE(p.value(QStringLiteral("Cairn.Device.architecture")), unameMachine());
-        for (const char *key : { "isTestFlight", "isAppStore", "Cairn.RunContext.isTestFlight", "Cairn.RunContext.isAppStore",
-                 "isSimulator", "isDebug", "Cairn.Accessibility.isInvertColorsEnabled" })
+        for (const char *key :
+            { "isTestFlight", "isAppStore", "Cairn.RunContext.isTestFlight", "Cairn.RunContext.isAppStore",
+                "isSimulator", "isDebug", "Cairn.Accessibility.isInvertColorsEnabled" })
             QCOMPARE(p.value(QString::fromLatin1(key)), QStringLiteral("false"));
         QFile dmi(QStringLiteral("/sys/devices/virtual/dmi/id/product_name"));
         const QString expectedModel = dmi.open(QIODevice::ReadOnly) && !dmi.readAll().trimmed().isEmpty()
@@ -272,9 +290,11 @@ private slots:
         QCOMPARE(p.value(QStringLiteral("Cairn.Device.screenResolutionHeight")), QStringLiteral("N/A"));
         QCOMPARE(p.value(QStringLiteral("Cairn.Device.screenScaleFactor")), QStringLiteral("N/A"));
         QCOMPARE(p.value(QStringLiteral("Cairn.UserPreference.colorScheme")), QStringLiteral("Light"));
-        QCOMPARE(p.value(QStringLiteral("Cairn.UserPreference.layoutDirection")), QStringLiteral("leftToRight"));
+        QCOMPARE(
+            p.value(QStringLiteral("Cairn.UserPreference.layoutDirection")), QStringLiteral("leftToRight"));
         QCOMPARE(p.value(QStringLiteral("appVersion")), QStringLiteral("1.2.3"));
-        QCOMPARE(p.value(QStringLiteral("Cairn.AppInfo.versionAndBuildNumber")), QStringLiteral("1.2.3 (build 45)"));
+        QCOMPARE(p.value(QStringLiteral("Cairn.AppInfo.versionAndBuildNumber")),
+            QStringLiteral("1.2.3 (build 45)"));
         QCOMPARE(p.value(QStringLiteral("Cairn.SDK.nameAndVersion")), QStringLiteral("CppSDK 1.0.0"));
         QCOMPARE(p.value(QStringLiteral("telemetryClientVersion")), QStringLiteral("1.0.0"));
         QCOMPARE(p.value(QStringLiteral("Cairn.Device.orientation")), QStringLiteral("Fixed"));
@@ -298,11 +318,14 @@ private slots:
         LogCollector log;
         auto config = testConfiguration(kNowhere, &log);
         config->setSalt(QStringLiteral("pepper"));
-        config->setDefaultParameters([] { return Parameters { { QStringLiteral("fromDefaults"), QStringLiteral("d") },
-                                              { QStringLiteral("shared"), QStringLiteral("default") } }; });
+        config->setDefaultParameters([] {
+            return Parameters { { QStringLiteral("fromDefaults"), QStringLiteral("d") },
+                { QStringLiteral("shared"), QStringLiteral("default") } };
+        });
         Cairn::initialize(config);
-        Cairn::signal(QStringLiteral("link_added"), { { QStringLiteral("groupCount"), QStringLiteral("2") },
-                                                          { QStringLiteral("shared"), QStringLiteral("signal") } });
+        Cairn::signal(QStringLiteral("link_added"),
+            { { QStringLiteral("groupCount"), QStringLiteral("2") },
+                { QStringLiteral("shared"), QStringLiteral("signal") } });
         QTRY_COMPARE(Cairn::pendingSignalCount(), 1);
         const SignalPostBody record = pendingRecords().front();
         QCOMPARE(record.type, QStringLiteral("link_added"));
@@ -313,7 +336,8 @@ private slots:
         QCOMPARE(record.payload.value(QStringLiteral("fromDefaults")), QStringLiteral("d"));
         QCOMPARE(record.payload.value(QStringLiteral("shared")), QStringLiteral("signal"));
         QCOMPARE(record.payload.value(QStringLiteral("platform")), QStringLiteral("Linux"));
-        QCOMPARE(record.payload.value(QStringLiteral("Cairn.Device.screenScaleFactor")), QStringLiteral("N/A"));
+        QCOMPARE(
+            record.payload.value(QStringLiteral("Cairn.Device.screenScaleFactor")), QStringLiteral("N/A"));
         QVERIFY(log.countContaining(QStringLiteral("Process signal: ")) == 1);
         QCOMPARE(log.countContaining(QStringLiteral("reserved")), 0);
 
@@ -324,7 +348,8 @@ private slots:
         QCOMPARE(Cairn::installedManager()->defaultUserIdentifier(), user);
         QCOMPARE(Cairn::hashedDefaultUserIdentifier(), sha256Hex(user, QStringLiteral("pepper")));
         Cairn::setDefaultUser(QStringLiteral("chosen"));
-        QCOMPARE(Cairn::hashedDefaultUserIdentifier(), sha256Hex(QStringLiteral("chosen"), QStringLiteral("pepper")));
+        QCOMPARE(Cairn::hashedDefaultUserIdentifier(),
+            sha256Hex(QStringLiteral("chosen"), QStringLiteral("pepper")));
         Cairn::setDefaultUser(std::nullopt);
         QCOMPARE(Cairn::hashedDefaultUserIdentifier(), sha256Hex(user, QStringLiteral("pepper")));
     }
@@ -335,8 +360,9 @@ private slots:
         config->setDefaultSignalPrefix(QStringLiteral("Bramble."));
         config->setDefaultParameterPrefix(QStringLiteral("app."));
         Cairn::initialize(config);
-        Cairn::signal(QStringLiteral("opened"), { { QStringLiteral("count"), QStringLiteral("1") },
-                                                    { QStringLiteral("Cairn.Custom.kept"), QStringLiteral("2") } });
+        Cairn::signal(QStringLiteral("opened"),
+            { { QStringLiteral("count"), QStringLiteral("1") },
+                { QStringLiteral("Cairn.Custom.kept"), QStringLiteral("2") } });
         QTRY_COMPARE(Cairn::pendingSignalCount(), 1);
         const SignalPostBody record = pendingRecords().front();
         QCOMPARE(record.type, QStringLiteral("Bramble.opened"));
@@ -350,15 +376,24 @@ private slots:
         LogCollector log;
         auto config = testConfiguration(kNowhere, &log);
         Cairn::initialize(config);
-        const QString prefixLine = QStringLiteral("ERROR: Sending signal with reserved prefix 'Cairn.' will cause unexpected behavior. Please use another prefix instead.");
+        const QString prefixLine
+            = QStringLiteral("ERROR: Sending signal with reserved prefix 'Cairn.' will cause unexpected "
+                             "behavior. Please use another prefix instead.");
         Cairn::signal(QStringLiteral("Cairn.Mine.event"));
         QCOMPARE(log.count(prefixLine), 1);
         Cairn::signal(QStringLiteral("Platform"));
-        QCOMPARE(log.count(QStringLiteral("ERROR: Sending signal with reserved name 'Platform' will cause unexpected behavior. Please use another name instead.")), 1);
-        Cairn::signal(QStringLiteral("fine"), { { QStringLiteral("platform"), QStringLiteral("mine") },
-                                                  { QStringLiteral("cairn.x"), QStringLiteral("1") } });
-        QCOMPARE(log.count(QStringLiteral("ERROR: Sending parameter with reserved key 'platform' will cause unexpected behavior. Please use another key instead.")), 1);
-        QCOMPARE(log.count(QStringLiteral("ERROR: Sending parameter with reserved key prefix 'Cairn.' will cause unexpected behavior. Please use another prefix instead.")), 1);
+        QCOMPARE(log.count(QStringLiteral("ERROR: Sending signal with reserved name 'Platform' will cause "
+                                          "unexpected behavior. Please use another name instead.")),
+            1);
+        Cairn::signal(QStringLiteral("fine"),
+            { { QStringLiteral("platform"), QStringLiteral("mine") },
+                { QStringLiteral("cairn.x"), QStringLiteral("1") } });
+        QCOMPARE(log.count(QStringLiteral("ERROR: Sending parameter with reserved key 'platform' will cause "
+                                          "unexpected behavior. Please use another key instead.")),
+            1);
+        QCOMPARE(log.count(QStringLiteral("ERROR: Sending parameter with reserved key prefix 'Cairn.' will "
+                                          "cause unexpected behavior. Please use another prefix instead.")),
+            1);
         // The warnings never stop a signal; a caller's "platform" replaces the default.
         QTRY_COMPARE(Cairn::pendingSignalCount(), 3);
         const SignalBatch records = pendingRecords();
@@ -368,14 +403,19 @@ private slots:
 
         // recordSignal checks no names; switched-off warnings check nothing in signal...
         log.clear();
-        Cairn::recordSignal(QStringLiteral("Cairn.Own.signal"), { { QStringLiteral("locale"), QStringLiteral("x") } });
+        Cairn::recordSignal(
+            QStringLiteral("Cairn.Own.signal"), { { QStringLiteral("locale"), QStringLiteral("x") } });
         config->setReservedParameterWarningsEnabled(false);
         Cairn::signal(QStringLiteral("type"), { { QStringLiteral("appID"), QStringLiteral("x") } });
         QCOMPARE(log.countContaining(QStringLiteral("reserved")), 0);
         // ...but the configured default parameters are always checked.
-        config->setDefaultParameters([] { return Parameters { { QStringLiteral("region"), QStringLiteral("x") } }; });
+        config->setDefaultParameters([] {
+            return Parameters { { QStringLiteral("region"), QStringLiteral("x") } };
+        });
         Cairn::signal(QStringLiteral("fine"));
-        QCOMPARE(log.count(QStringLiteral("ERROR: Sending parameter with reserved key 'region' will cause unexpected behavior. Please use another key instead.")), 1);
+        QCOMPARE(log.count(QStringLiteral("ERROR: Sending parameter with reserved key 'region' will cause "
+                                          "unexpected behavior. Please use another key instead.")),
+            1);
         QTRY_COMPARE(Cairn::pendingSignalCount(), 6);
     }
 
@@ -386,7 +426,8 @@ private slots:
         config->setAnalyticsDisabled(true);
         config->setSessionStatsEnabled(false);
         Cairn::initialize(config);
-        Cairn::signal(QStringLiteral("Cairn.reserved"), { { QStringLiteral("platform"), QStringLiteral("x") } });
+        Cairn::signal(
+            QStringLiteral("Cairn.reserved"), { { QStringLiteral("platform"), QStringLiteral("x") } });
         Cairn::recordSignal(QStringLiteral("other"));
         Cairn::renewSession();
         QTest::qWait(200);
@@ -427,7 +468,9 @@ private slots:
                 for (int i = 0; i < 50; ++i) {
                     Cairn::signal(QStringLiteral("t%1_%2").arg(t).arg(i, 2, 10, QLatin1Char('0')));
                     if (i == 25)
-                        config->setDefaultParameters([] { return Parameters { { QStringLiteral("late"), QStringLiteral("1") } }; });
+                        config->setDefaultParameters([] {
+                            return Parameters { { QStringLiteral("late"), QStringLiteral("1") } };
+                        });
                 }
             });
         }

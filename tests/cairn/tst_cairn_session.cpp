@@ -6,7 +6,6 @@
 #include <Cairn/Clock.h>
 #include <Cairn/DefaultSignalPayload.h>
 #include <Cairn/SessionManager.h>
-
 #include <QFile>
 #include <QGuiApplication>
 #include <QScreen>
@@ -37,10 +36,12 @@ QVariant storedValue(const QString &appID, const QString &key)
 
 QList<StoredSession> storedSessions(const QString &appID)
 {
-    return decodeStoredSessions(storedValue(appID, QStringLiteral("recentSessions")).toByteArray()).value_or(QList<StoredSession> {});
+    return decodeStoredSessions(storedValue(appID, QStringLiteral("recentSessions")).toByteArray())
+        .value_or(QList<StoredSession> {});
 }
 
-void seed(const QString &appID, const QList<StoredSession> &sessions, int deleted = 0, const QStringList &days = {})
+void seed(
+    const QString &appID, const QList<StoredSession> &sessions, int deleted = 0, const QStringList &days = {})
 {
     QSettings settings(ClientDefaults::filePath(appID), QSettings::IniFormat);
     settings.setValue(QStringLiteral("recentSessions"), encodeStoredSessions(sessions));
@@ -156,8 +157,8 @@ private slots:
         const QString appID = freshAppID();
         const qint64 now = Clock::nowMSecs();
         seed(appID,
-            { { now - 100 * kDay, 10 }, { now - 95 * kDay, 20 }, { now - 90 * kDay, 25 }, { now - 10 * kDay, 30 },
-                { now - kDay, 40 } },
+            { { now - 100 * kDay, 10 }, { now - 95 * kDay, 20 }, { now - 90 * kDay, 25 },
+                { now - 10 * kDay, 30 }, { now - kDay, 40 } },
             3);
         Cairn::initialize(testConfiguration(kNowhere, nullptr, appID));
         Cairn::signal(QStringLiteral("opened"));
@@ -167,9 +168,12 @@ private slots:
         sessions()->waitForPersistence();
         QCOMPARE(storedValue(appID, QStringLiteral("deletedSessionsCount")).toInt(), 6);
         const SignalPostBody record = pendingRecords().front();
-        QCOMPARE(record.payload.value(QStringLiteral("Cairn.Retention.totalSessionsCount")), QStringLiteral("8"));
-        QCOMPARE(record.payload.value(QStringLiteral("Cairn.Retention.averageSessionSeconds")), QStringLiteral("30"));
-        QCOMPARE(record.payload.value(QStringLiteral("Cairn.Retention.previousSessionSeconds")), QStringLiteral("30"));
+        QCOMPARE(
+            record.payload.value(QStringLiteral("Cairn.Retention.totalSessionsCount")), QStringLiteral("8"));
+        QCOMPARE(record.payload.value(QStringLiteral("Cairn.Retention.averageSessionSeconds")),
+            QStringLiteral("30"));
+        QCOMPARE(record.payload.value(QStringLiteral("Cairn.Retention.previousSessionSeconds")),
+            QStringLiteral("30"));
         // The pruned list is written only when a session is stored.
         QCOMPARE(storedSessions(appID).size(), 5);
     }
@@ -183,7 +187,9 @@ private slots:
         QCOMPARE(sessions()->averageSessionSeconds(), 15); // (10 + 20) / 2, the last one left out
         Cairn::signal(QStringLiteral("x"));
         QTRY_COMPARE(Cairn::pendingSignalCount(), 1);
-        QCOMPARE(pendingRecords().front().payload.value(QStringLiteral("Cairn.Retention.previousSessionSeconds")), QStringLiteral("20"));
+        QCOMPARE(
+            pendingRecords().front().payload.value(QStringLiteral("Cairn.Retention.previousSessionSeconds")),
+            QStringLiteral("20"));
         Cairn::deinitialize();
 
         const QString single = freshAppID();
@@ -194,8 +200,10 @@ private slots:
         QTRY_COMPARE(Cairn::pendingSignalCount(), 1);
         const SignalPostBody record = pendingRecords().front();
         QVERIFY(!record.payload.contains(QStringLiteral("Cairn.Retention.previousSessionSeconds")));
-        QCOMPARE(record.payload.value(QStringLiteral("Cairn.Retention.averageSessionSeconds")), QStringLiteral("42"));
-        QCOMPARE(record.payload.value(QStringLiteral("Cairn.Retention.totalSessionsCount")), QStringLiteral("1"));
+        QCOMPARE(record.payload.value(QStringLiteral("Cairn.Retention.averageSessionSeconds")),
+            QStringLiteral("42"));
+        QCOMPARE(
+            record.payload.value(QStringLiteral("Cairn.Retention.totalSessionsCount")), QStringLiteral("1"));
     }
 
     void distinctDays()
@@ -216,14 +224,18 @@ private slots:
         Clock::advance(kDay);
         start();
         QCOMPARE(storedValue(appID, QStringLiteral("distinctDaysUsed")).toStringList(),
-            (QStringList { QStringLiteral("2025-01-20"), QStringLiteral("2025-03-10"), QStringLiteral("2025-03-11") }));
+            (QStringList {
+                QStringLiteral("2025-01-20"), QStringLiteral("2025-03-10"), QStringLiteral("2025-03-11") }));
         Cairn::signal(QStringLiteral("x"));
         QTRY_COMPARE(Cairn::pendingSignalCount(), 1);
         const SignalPostBody record = pendingRecords().front();
-        QCOMPARE(record.payload.value(QStringLiteral("Cairn.Retention.distinctDaysUsed")), QStringLiteral("3"));
-        QCOMPARE(record.payload.value(QStringLiteral("Cairn.Retention.distinctDaysUsedLastMonth")), QStringLiteral("2"));
+        QCOMPARE(
+            record.payload.value(QStringLiteral("Cairn.Retention.distinctDaysUsed")), QStringLiteral("3"));
+        QCOMPARE(record.payload.value(QStringLiteral("Cairn.Retention.distinctDaysUsedLastMonth")),
+            QStringLiteral("2"));
         // No session stored yet, so no first-session date either: today stands in.
-        QCOMPARE(record.payload.value(QStringLiteral("Cairn.Acquisition.firstSessionDate")), QStringLiteral("2025-03-11"));
+        QCOMPARE(record.payload.value(QStringLiteral("Cairn.Acquisition.firstSessionDate")),
+            QStringLiteral("2025-03-11"));
     }
 
     void unreadableHistoryCountsAsEmpty()
@@ -267,13 +279,16 @@ private slots:
         DefaultSignalPayload::Inputs inputs;
         const Parameters p = DefaultSignalPayload::parameters(inputs);
         const QRect frame = QGuiApplication::primaryScreen()->geometry();
-        QCOMPARE(p.value(QStringLiteral("Cairn.Device.screenResolutionWidth")), QString::number(frame.width()) + QStringLiteral(".0"));
-        QCOMPARE(p.value(QStringLiteral("Cairn.Device.screenResolutionHeight")), QString::number(frame.height()) + QStringLiteral(".0"));
+        QCOMPARE(p.value(QStringLiteral("Cairn.Device.screenResolutionWidth")),
+            QString::number(frame.width()) + QStringLiteral(".0"));
+        QCOMPARE(p.value(QStringLiteral("Cairn.Device.screenResolutionHeight")),
+            QString::number(frame.height()) + QStringLiteral(".0"));
         QCOMPARE(p.value(QStringLiteral("Cairn.Device.screenScaleFactor")),
             DefaultSignalPayload::doubleText(QGuiApplication::primaryScreen()->devicePixelRatio()));
         const QString scheme = p.value(QStringLiteral("Cairn.UserPreference.colorScheme"));
         QVERIFY(scheme == QStringLiteral("Light") || scheme == QStringLiteral("Dark"));
-        QCOMPARE(p.value(QStringLiteral("Cairn.UserPreference.layoutDirection")), QStringLiteral("leftToRight"));
+        QCOMPARE(
+            p.value(QStringLiteral("Cairn.UserPreference.layoutDirection")), QStringLiteral("leftToRight"));
     }
 
     void disabledStoresNoSessions()

@@ -6,7 +6,6 @@
 
 #include <Cairn/Clock.h>
 #include <Cairn/SignalPostBody.h>
-
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
@@ -29,8 +28,9 @@ SignalBatch makeRecords(int count, const QString &prefix = QStringLiteral("r"))
     SignalBatch records;
     for (int i = 0; i < count; ++i)
         records.push_back(SignalManager::buildRecord(prefix + QString::number(i),
-            { { QStringLiteral("platform"), QStringLiteral("Linux") } }, {}, { { QStringLiteral("n"), QString::number(i) } },
-            std::nullopt, std::nullopt, QStringLiteral("user"), QStringLiteral("APP"), QString(), QUuid::createUuid(), false));
+            { { QStringLiteral("platform"), QStringLiteral("Linux") } }, {},
+            { { QStringLiteral("n"), QString::number(i) } }, std::nullopt, std::nullopt,
+            QStringLiteral("user"), QStringLiteral("APP"), QString(), QUuid::createUuid(), false));
     return records;
 }
 
@@ -71,8 +71,8 @@ int childMain(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QByteArray scenario = qgetenv("CAIRN_CHILD");
-    auto config = std::make_shared<TelemetryManagerConfiguration>(QStringLiteral("CHILD-APP"), QString(),
-        QUrl(QString::fromUtf8(qgetenv("CAIRN_CHILD_URL"))));
+    auto config = std::make_shared<TelemetryManagerConfiguration>(
+        QStringLiteral("CHILD-APP"), QString(), QUrl(QString::fromUtf8(qgetenv("CAIRN_CHILD_URL"))));
     config->setSessionStartDelay(std::chrono::milliseconds(0));
     config->setSendNewSessionBeganSignal(false);
     config->setLogHandler(LogHandler::standardError(LogLevel::debug));
@@ -183,7 +183,9 @@ private slots:
         config->setSendInterval(std::chrono::milliseconds(300));
         Cairn::initialize(config);
         // Loaded at creation, the file consumed.
-        QCOMPARE(log.count(QStringLiteral("INFO: Loading Telemetry cache from: ") + QUrl::fromLocalFile(cacheFilePath()).toString()), 1);
+        QCOMPARE(log.count(QStringLiteral("INFO: Loading Telemetry cache from: ")
+                     + QUrl::fromLocalFile(cacheFilePath()).toString()),
+            1);
         QCOMPARE(log.count(QStringLiteral("INFO: Loaded 250 signals")), 1);
         QVERIFY(!QFile::exists(cacheFilePath()));
         QTRY_COMPARE_WITH_TIMEOUT(m_service.requestCount(), 3, 10000);
@@ -238,7 +240,8 @@ private slots:
         QTRY_COMPARE(Cairn::pendingSignalCount(), 1);
         m_service.setResponseDelay(std::chrono::milliseconds(0));
         QTRY_COMPARE_WITH_TIMEOUT(m_service.requestCount(), 2, 5000);
-        QCOMPARE(typesOf(m_service.requests()[1].records()), (QStringList { QStringLiteral("new"), QStringLiteral("old0"), QStringLiteral("old1") }));
+        QCOMPARE(typesOf(m_service.requests()[1].records()),
+            (QStringList { QStringLiteral("new"), QStringLiteral("old0"), QStringLiteral("old1") }));
     }
 
     void putBackOnTransportError()
@@ -272,7 +275,8 @@ private slots:
         config->setApiNamespace(QStringLiteral("space"));
         config->setSendInterval(std::chrono::milliseconds(200));
         Cairn::initialize(config);
-        QTRY_VERIFY(log.count(QStringLiteral("ERROR: Unable to construct signal API URL for namespace space")) >= 2);
+        QTRY_VERIFY(
+            log.count(QStringLiteral("ERROR: Unable to construct signal API URL for namespace space")) >= 2);
         QCOMPARE(Cairn::pendingSignalCount(), 2);
     }
 
@@ -283,7 +287,8 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::newRow("none") << false << QString() << QStringLiteral("/v2/");
         QTest::newRow("empty") << true << QString() << QStringLiteral("/v2/");
-        QTest::newRow("named") << true << QStringLiteral("bramble-team") << QStringLiteral("/v2/namespace/bramble-team/");
+        QTest::newRow("named") << true << QStringLiteral("bramble-team")
+                               << QStringLiteral("/v2/namespace/bramble-team/");
     }
 
     void namespacePath()
@@ -341,8 +346,10 @@ private slots:
         // First run: three signals, then a real quit (aboutToQuit) in a child process.
         QString childLog;
         QVERIFY(runChild("save3", &childLog));
-        QVERIFY2(childLog.contains(QStringLiteral("[Cairn: DEBUG] appWillTerminate()")), qPrintable(childLog));
-        QVERIFY2(childLog.contains(QStringLiteral("[Cairn: INFO] Saved Telemetry cache ")), qPrintable(childLog));
+        QVERIFY2(
+            childLog.contains(QStringLiteral("[Cairn: DEBUG] appWillTerminate()")), qPrintable(childLog));
+        QVERIFY2(
+            childLog.contains(QStringLiteral("[Cairn: INFO] Saved Telemetry cache ")), qPrintable(childLog));
         QVERIFY2(childLog.contains(QStringLiteral(" bytes of 3 signals")), qPrintable(childLog));
         QVERIFY(QFile::exists(cacheFilePath()));
         QCOMPARE(m_service.requestCount(), 0);
@@ -354,7 +361,9 @@ private slots:
         QVERIFY(!QFile::exists(cacheFilePath()));
         QTRY_COMPARE(m_service.requestCount(), 1);
         const auto records = m_service.requests()[0].records();
-        QCOMPARE(typesOf(records), (QStringList { QStringLiteral("pending_0"), QStringLiteral("pending_1"), QStringLiteral("pending_2") }));
+        QCOMPARE(typesOf(records),
+            (QStringList {
+                QStringLiteral("pending_0"), QStringLiteral("pending_1"), QStringLiteral("pending_2") }));
         QCOMPARE(QString::fromStdString(records[0].at("appID")), QStringLiteral("CHILD-APP"));
     }
 

@@ -4,6 +4,7 @@
 #include "support/TestEnvironment.h"
 #include "support/TestHttpServer.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -15,8 +16,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <QBuffer>
-
 #include <httplib.h>
 
 namespace {
@@ -74,7 +73,8 @@ class CommandLineTest : public QObject
                 env.insert(it.key(), it.value());
         }
         process.setProcessEnvironment(env);
-        process.start(qEnvironmentVariable("BRAMBLE_TEST_BINARY_DIR") + QStringLiteral("/bin/bramble"), arguments);
+        process.start(
+            qEnvironmentVariable("BRAMBLE_TEST_BINARY_DIR") + QStringLiteral("/bin/bramble"), arguments);
         Run result;
         if (!process.waitForFinished(60000)) {
             process.kill();
@@ -103,15 +103,14 @@ private Q_SLOTS:
             res.set_content("<html><head><title>Test Page</title>"
                             "<meta name=\"description\" content=\"A page about tests\">"
                             "<link rel=\"icon\" href=\"/icon.png\"></head><body></body></html>",
-                            "text/html; charset=utf-8");
+                "text/html; charset=utf-8");
         });
         m_site.server().Get("/other", [](const httplib::Request &, httplib::Response &res) {
             res.set_content("<html><head><title>Other</title></head></html>", "text/html");
         });
         const std::string icon = m_icon.toStdString();
-        m_site.server().Get("/icon.png", [icon](const httplib::Request &, httplib::Response &res) {
-            res.set_content(icon, "image/png");
-        });
+        m_site.server().Get("/icon.png",
+            [icon](const httplib::Request &, httplib::Response &res) { res.set_content(icon, "image/png"); });
         m_site.server().Post(R"(/v2/.*)", [](const httplib::Request &, httplib::Response &res) {
             res.set_content("{}", "application/json");
         });
@@ -127,21 +126,21 @@ private Q_SLOTS:
 
     void helpVersionAndBadUsage()
     {
-        Run help = run({QStringLiteral("--help")});
+        Run help = run({ QStringLiteral("--help") });
         QCOMPARE(help.status, 0);
         QVERIFY(help.out.startsWith(QStringLiteral("Usage: bramble")));
-        Run version = run({QStringLiteral("--version")});
+        Run version = run({ QStringLiteral("--version") });
         QCOMPARE(version.status, 0);
         QVERIFY(version.out.startsWith(QStringLiteral("bramble 1.")));
 
         const QList<QStringList> bad = {
-            {QStringLiteral("frobnicate")},
-            {QStringLiteral("add")},
-            {QStringLiteral("add"), QStringLiteral("a"), QStringLiteral("b")},
-            {QStringLiteral("list"), QStringLiteral("--bogus")},
-            {QStringLiteral("list"), QStringLiteral("--group")},
-            {QStringLiteral("export"), QStringLiteral("--json"), QStringLiteral("x.json")},
-            {QStringLiteral("import")},
+            { QStringLiteral("frobnicate") },
+            { QStringLiteral("add") },
+            { QStringLiteral("add"), QStringLiteral("a"), QStringLiteral("b") },
+            { QStringLiteral("list"), QStringLiteral("--bogus") },
+            { QStringLiteral("list"), QStringLiteral("--group") },
+            { QStringLiteral("export"), QStringLiteral("--json"), QStringLiteral("x.json") },
+            { QStringLiteral("import") },
         };
         for (const QStringList &arguments : bad) {
             const Run result = run(arguments);
@@ -155,52 +154,57 @@ private Q_SLOTS:
     void addThenListInAFreshProcess()
     {
         const QString page = m_site.url(QStringLiteral("/page"));
-        Run added = run({QStringLiteral("add"), page});
+        Run added = run({ QStringLiteral("add"), page });
         QCOMPARE(added.status, 0);
-        QCOMPARE(added.out, QStringLiteral("Added %1 to 默认分组\nTitle: Test Page\nSummary: A page about tests\n"
-                                           "Icon: %2 bytes\n")
-                                .arg(page)
-                                .arg(m_icon.size()));
+        QCOMPARE(added.out,
+            QStringLiteral("Added %1 to 默认分组\nTitle: Test Page\nSummary: A page about tests\n"
+                           "Icon: %2 bytes\n")
+                .arg(page)
+                .arg(m_icon.size()));
         // The diagnostic trail is there, on standard error only.
         QVERIFY(added.err.contains(QStringLiteral("🔍 Starting metadata fetch for: ") + page));
 
-        Run second = run({QStringLiteral("add"), m_site.url(QStringLiteral("/other")), QStringLiteral("--group"),
-                          QStringLiteral("默认分组")});
+        Run second = run({ QStringLiteral("add"), m_site.url(QStringLiteral("/other")),
+            QStringLiteral("--group"), QStringLiteral("默认分组") });
         QCOMPARE(second.status, 0);
-        Run missing = run({QStringLiteral("add"), page, QStringLiteral("--group"), QStringLiteral("Nope")});
+        Run missing = run({ QStringLiteral("add"), page, QStringLiteral("--group"), QStringLiteral("Nope") });
         QCOMPARE(missing.status, 1);
         QVERIFY(missing.err.contains(QStringLiteral("Nope")));
 
-        Run listed = run({QStringLiteral("list")});
+        Run listed = run({ QStringLiteral("list") });
         QCOMPARE(listed.status, 0);
-        QCOMPARE(listed.out, QStringLiteral("默认分组 (2)\n  %1  Test Page\n  %2  Other\n")
-                                 .arg(page, m_site.url(QStringLiteral("/other"))));
+        QCOMPARE(listed.out,
+            QStringLiteral("默认分组 (2)\n  %1  Test Page\n  %2  Other\n")
+                .arg(page, m_site.url(QStringLiteral("/other"))));
 
-        Run json = run({QStringLiteral("list"), QStringLiteral("--json")});
+        Run json = run({ QStringLiteral("list"), QStringLiteral("--json") });
         QCOMPARE(json.status, 0);
         const QJsonArray groups = parse(json.out).value(QStringLiteral("groups")).toArray();
         QCOMPARE(groups.size(), 1);
         const QJsonArray links = groups[0].toObject().value(QStringLiteral("bookmarks")).toArray();
         QCOMPARE(links.size(), 2);
         QCOMPARE(links[0].toObject().value(QStringLiteral("urlString")).toString(), page);
-        QCOMPARE(links[0].toObject().value(QStringLiteral("summary")).toString(), QStringLiteral("A page about tests"));
+        QCOMPARE(links[0].toObject().value(QStringLiteral("summary")).toString(),
+            QStringLiteral("A page about tests"));
 
-        Run filtered = run({QStringLiteral("list"), QStringLiteral("--group"), QStringLiteral("Nope")});
+        Run filtered = run({ QStringLiteral("list"), QStringLiteral("--group"), QStringLiteral("Nope") });
         QCOMPARE(filtered.status, 1);
     }
 
     void metadataChangesNothing()
     {
-        Run found = run({QStringLiteral("metadata"), QStringLiteral("--json"), m_site.url(QStringLiteral("/page"))});
+        Run found = run(
+            { QStringLiteral("metadata"), QStringLiteral("--json"), m_site.url(QStringLiteral("/page")) });
         QCOMPARE(found.status, 0);
         const QJsonObject json = parse(found.out);
         QCOMPARE(json.value(QStringLiteral("title")).toString(), QStringLiteral("Test Page"));
         QCOMPARE(json.value(QStringLiteral("summary")).toString(), QStringLiteral("A page about tests"));
-        QCOMPARE(json.value(QStringLiteral("icon")).toObject().value(QStringLiteral("bytes")).toInt(), m_icon.size());
+        QCOMPARE(json.value(QStringLiteral("icon")).toObject().value(QStringLiteral("bytes")).toInt(),
+            m_icon.size());
         QCOMPARE(json.value(QStringLiteral("icon")).toObject().value(QStringLiteral("format")).toString(),
-                 QStringLiteral("png"));
+            QStringLiteral("png"));
 
-        Run plain = run({QStringLiteral("metadata"), m_site.url(QStringLiteral("/other"))});
+        Run plain = run({ QStringLiteral("metadata"), m_site.url(QStringLiteral("/other")) });
         QCOMPARE(plain.status, 0);
         QCOMPARE(plain.out, QStringLiteral("Title: Other\nSummary: 127.0.0.1\nIcon: (none)\n"));
         QVERIFY(!QFile::exists(storePath()));
@@ -210,56 +214,58 @@ private Q_SLOTS:
 
     void exportAndImport()
     {
-        QCOMPARE(run({QStringLiteral("add"), m_site.url(QStringLiteral("/page"))}).status, 0);
+        QCOMPARE(run({ QStringLiteral("add"), m_site.url(QStringLiteral("/page")) }).status, 0);
         const QString file = m_home->filePath(QStringLiteral("backup.json"));
-        Run exported = run({QStringLiteral("export"), file});
+        Run exported = run({ QStringLiteral("export"), file });
         QCOMPARE(exported.status, 0);
         QCOMPARE(exported.out, QStringLiteral("Exported 1 groups and 1 links to %1\n").arg(file));
         QVERIFY(exported.err.contains(QStringLiteral("Saved to ")));
 
-        Run imported = run({QStringLiteral("import"), file});
+        Run imported = run({ QStringLiteral("import"), file });
         QCOMPARE(imported.status, 0);
         QVERIFY(imported.out.contains(QStringLiteral("Importing... 100%\n")));
         QVERIFY(imported.out.contains(QStringLiteral("Imported 1 groups and 1 links\n")));
-        QVERIFY(imported.out.endsWith(QStringLiteral("Metadata 1/1: %1\n").arg(m_site.url(QStringLiteral("/page")))));
-        const QString before = run({QStringLiteral("list")}).out;
+        QVERIFY(imported.out.endsWith(
+            QStringLiteral("Metadata 1/1: %1\n").arg(m_site.url(QStringLiteral("/page")))));
+        const QString before = run({ QStringLiteral("list") }).out;
         QCOMPARE(before.count(QStringLiteral("默认分组 (1)")), 2);
 
         QFile bad(m_home->filePath(QStringLiteral("bad.json")));
         QVERIFY(bad.open(QIODevice::WriteOnly));
         bad.write("{\"groups\": [{\"name\": \"x\"}], \"exportedAt\": \"2025-01-01T00:00:00Z\"}");
         bad.close();
-        Run refused = run({QStringLiteral("import"), bad.fileName()});
+        Run refused = run({ QStringLiteral("import"), bad.fileName() });
         QCOMPARE(refused.status, 1);
         QVERIFY(refused.err.contains(QStringLiteral("createdAt")));
-        QCOMPARE(run({QStringLiteral("list")}).out, before);
+        QCOMPARE(run({ QStringLiteral("list") }).out, before);
     }
 
     void writesRefusedWhileTheAppHoldsTheLibrary()
     {
-        QCOMPARE(run({QStringLiteral("add"), m_site.url(QStringLiteral("/other"))}).status, 0);
+        QCOMPARE(run({ QStringLiteral("add"), m_site.url(QStringLiteral("/other")) }).status, 0);
         QLockFile held(SingleInstance::lockFilePath(storePath()));
         QVERIFY(held.tryLock(0));
-        Run refused = run({QStringLiteral("add"), m_site.url(QStringLiteral("/page"))});
+        Run refused = run({ QStringLiteral("add"), m_site.url(QStringLiteral("/page")) });
         QCOMPARE(refused.status, 1);
         QVERIFY(refused.err.contains(QStringLiteral("Bramble is running")));
-        QCOMPARE(run({QStringLiteral("import"), m_home->filePath(QStringLiteral("none.json"))}).status, 1);
-        Run listed = run({QStringLiteral("list")});
+        QCOMPARE(run({ QStringLiteral("import"), m_home->filePath(QStringLiteral("none.json")) }).status, 1);
+        Run listed = run({ QStringLiteral("list") });
         QCOMPARE(listed.status, 0);
-        QCOMPARE(listed.out, QStringLiteral("默认分组 (1)\n  %1  Other\n").arg(m_site.url(QStringLiteral("/other"))));
+        QCOMPARE(listed.out,
+            QStringLiteral("默认分组 (1)\n  %1  Other\n").arg(m_site.url(QStringLiteral("/other"))));
         held.unlock();
-        QCOMPARE(run({QStringLiteral("add"), m_site.url(QStringLiteral("/page"))}).status, 0);
+        QCOMPARE(run({ QStringLiteral("add"), m_site.url(QStringLiteral("/page")) }).status, 0);
     }
 
     void addReportsItsSignal()
     {
         m_extraEnv.insert(QStringLiteral("DO_NOT_TRACK"), QString());
         m_extraEnv.insert(QStringLiteral("BRAMBLE_TELEMETRY_URL"), m_site.url());
-        QCOMPARE(run({QStringLiteral("list")}).status, 0);
+        QCOMPARE(run({ QStringLiteral("list") }).status, 0);
         const QString cache = m_home->path() + QStringLiteral("/cache/telemetrysignalcache");
         QVERIFY(!QFile::exists(cache));
 
-        QCOMPARE(run({QStringLiteral("add"), m_site.url(QStringLiteral("/other"))}).status, 0);
+        QCOMPARE(run({ QStringLiteral("add"), m_site.url(QStringLiteral("/other")) }).status, 0);
         // The process ends before the first batch is due, so the record waits in the cache file.
         QFile file(cache);
         QVERIFY(file.open(QIODevice::ReadOnly));

@@ -1,24 +1,24 @@
+#include "exchange/DataExchange.h"
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
 #include "model/ModelContainer.h"
 #include "model/ModelContext.h"
 #include "platform/LoginItem.h"
 #include "support/TestEnvironment.h"
-#include "exchange/DataExchange.h"
 #include "ui/GroupsMenuBarView.h"
 #include "ui/SettingsView.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QApplication>
-#include <QDir>
-#include <QFile>
-#include <QMenu>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -119,12 +119,14 @@ private Q_SLOTS:
         view.setCheckForUpdatesAction(&updates);
 
         view.rebuild();
-        QCOMPARE(texts(view.menu()), (QStringList{QStringLiteral("Bramble Groups"), QStringLiteral("---"),
-                                                  QStringLiteral("暂无分组"), QStringLiteral("---"),
-                                                  QStringLiteral("设置"), QStringLiteral("Check for Updates..."),
-                                                  QStringLiteral("---"), QStringLiteral("Quit Bramble")}));
+        QCOMPARE(texts(view.menu()),
+            (QStringList { QStringLiteral("Bramble Groups"), QStringLiteral("---"),
+                QStringLiteral("暂无分组"), QStringLiteral("---"), QStringLiteral("设置"),
+                QStringLiteral("Check for Updates..."), QStringLiteral("---"),
+                QStringLiteral("Quit Bramble") }));
         QVERIFY(!find(view.menu(), QStringLiteral("暂无分组"))->isEnabled());
-        QCOMPARE(find(view.menu(), QStringLiteral("Quit Bramble"))->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+        QCOMPARE(find(view.menu(), QStringLiteral("Quit Bramble"))->shortcut(),
+            QKeySequence(Qt::CTRL | Qt::Key_Q));
 
         auto *newer = new BookmarkGroup(QStringLiteral("Work"));
         newer->setSortOrder(0);
@@ -133,16 +135,18 @@ private Q_SLOTS:
         older->setSortOrder(1);
         context->insert(newer);
         context->insert(older);
-        for (const char *url : {"https://a.example", "not a url", "https://b.example"})
+        for (const char *url : { "https://a.example", "not a url", "https://b.example" })
             new BookmarkItem(QString::fromLatin1(url), newer);
         QCoreApplication::processEvents(); // the menu follows the store by itself
-        QCOMPARE(texts(view.menu()).mid(2, 2), (QStringList{QStringLiteral("Empty (0)"), QStringLiteral("Work (3)")}));
+        QCOMPARE(texts(view.menu()).mid(2, 2),
+            (QStringList { QStringLiteral("Empty (0)"), QStringLiteral("Work (3)") }));
 
         find(view.menu(), QStringLiteral("Empty (0)"))->trigger();
         QVERIFY(opened.isEmpty());
         find(view.menu(), QStringLiteral("Work (3)"))->trigger();
-        QCOMPARE(opened, (QStringList{QStringLiteral("https://a.example"), QStringLiteral("not a url"),
-                                      QStringLiteral("https://b.example")}));
+        QCOMPARE(opened,
+            (QStringList { QStringLiteral("https://a.example"), QStringLiteral("not a url"),
+                QStringLiteral("https://b.example") }));
 
         newer->setName(QStringLiteral("R&D"));
         QCoreApplication::processEvents();
@@ -198,7 +202,7 @@ private Q_SLOTS:
         ModelContext *context = container->mainContext();
         DataExchange exchange(context);
         exchange.setSignalHook([](const QString &, const QMap<QString, QString> &) {});
-        exchange.setFetchFunction([](QString) -> QCoro::Task<LinkMetadata> { co_return LinkMetadata{}; });
+        exchange.setFetchFunction([](QString) -> QCoro::Task<LinkMetadata> { co_return LinkMetadata {}; });
         auto *group = new BookmarkGroup(QStringLiteral("组"));
         context->insert(group);
         new BookmarkItem(QStringLiteral("https://a.example"), group);
@@ -216,12 +220,12 @@ private Q_SLOTS:
         bool coveredWhileImporting = true;
         connect(&exchange, &DataExchange::importProgressChanged, &view, [&] {
             texts << view.progressText()->text();
-            coveredWhileImporting = coveredWhileImporting && view.isImporting() && view.progressSheet()->isVisible()
-                && !view.importButton()->isEnabled();
+            coveredWhileImporting = coveredWhileImporting && view.isImporting()
+                && view.progressSheet()->isVisible() && !view.importButton()->isEnabled();
         });
         view.importFrom(file);
         QVERIFY(imported.count() == 1 || imported.wait(5000));
-        QCOMPARE(texts, (QStringList{QStringLiteral("50%"), QStringLiteral("100%")}));
+        QCOMPARE(texts, (QStringList { QStringLiteral("50%"), QStringLiteral("100%") }));
         QVERIFY(coveredWhileImporting);
         QVERIFY(imported.first().first().toBool());
         QVERIFY(!view.progressSheet()->isVisible());

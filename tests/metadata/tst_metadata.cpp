@@ -198,7 +198,8 @@ private Q_SLOTS:
         QCOMPARE(fetchNow(site.url(QStringLiteral("/upper"))).summary, QStringLiteral("Shouted"));
         // Not matched: the summary falls back to the host.
         QCOMPARE(fetchNow(site.url(QStringLiteral("/single"))).summary, QStringLiteral("127.0.0.1"));
-        QVERIFY(!fetchNow(site.url(QStringLiteral("/single"))).summaryFromPage); // also when served from the cache
+        QVERIFY(!fetchNow(site.url(QStringLiteral("/single")))
+                     .summaryFromPage); // also when served from the cache
         QVERIFY(fetchNow(site.url(QStringLiteral("/both"))).summaryFromPage);
         QCOMPARE(fetchNow(site.url(QStringLiteral("/reversed"))).summary, QStringLiteral("127.0.0.1"));
         // The scrape reads UTF-8 only.
@@ -240,7 +241,8 @@ private Q_SLOTS:
                                "with HTTP status 404.")
                     .arg(url) });
         // The 404 page is still scraped; no icon probe on this path.
-        QCOMPARE(first, (LinkMetadata { std::nullopt, QStringLiteral("Still described"), std::nullopt, true }));
+        QCOMPARE(
+            first, (LinkMetadata { std::nullopt, QStringLiteral("Still described"), std::nullopt, true }));
         QCOMPARE(site.count(QStringLiteral("/favicon.ico")), 0);
         QCOMPARE(site.count(QStringLiteral("/gone")), 2);
 

@@ -62,7 +62,7 @@ private Q_SLOTS:
         auto *item = new BookmarkItem(QStringLiteral("example.com"), &group);
         QVERIFY(!item->title() && !item->summary() && !item->iconData());
         QCOMPARE(item->group(), &group);
-        QCOMPARE(group.bookmarks(), QList<BookmarkItem *>{item});
+        QCOMPARE(group.bookmarks(), QList<BookmarkItem *> { item });
         QVERIFY(item->sortOrder() >= before);
         QVERIFY(qAbs(item->createdAt().toSecsSinceEpoch() - item->sortOrder()) <= 1);
     }
@@ -89,7 +89,7 @@ private Q_SLOTS:
 
         link->setGroup(b);
         QVERIFY(a->bookmarks().isEmpty());
-        QCOMPARE(b->bookmarks(), QList<BookmarkItem *>{link});
+        QCOMPARE(b->bookmarks(), QList<BookmarkItem *> { link });
         b->addBookmark(link);
         QCOMPARE(b->bookmarks().size(), 1);
         QVERIFY(context->save());
@@ -103,7 +103,7 @@ private Q_SLOTS:
         QCOMPARE(context->itemCount(), 1);
         BookmarkItem *reloaded = context->items().first();
         QCOMPARE(reloaded->group()->name(), QStringLiteral("Same"));
-        QCOMPARE(reloaded->group()->bookmarks(), QList<BookmarkItem *>{reloaded});
+        QCOMPARE(reloaded->group()->bookmarks(), QList<BookmarkItem *> { reloaded });
         QCOMPARE(context->item(reloaded->id()), reloaded);
     }
 
@@ -130,7 +130,7 @@ private Q_SLOTS:
         QCOMPARE(itemRemoved.count(), 3);
         QVERIFY(watched && watched->isDeleted()); // still safe to look at in this turn
         context->remove(gone);
-        QCOMPARE(kept->bookmarks(), (QList<BookmarkItem *>{stay1, stay2}));
+        QCOMPARE(kept->bookmarks(), (QList<BookmarkItem *> { stay1, stay2 }));
         runEventLoopTurn();
         QVERIFY(!watched); // a holder across an await sees it gone
         QVERIFY(!context->hasChanges()); // the automatic save ran
@@ -286,7 +286,8 @@ private Q_SLOTS:
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bump"));
             db.setDatabaseName(path);
             QVERIFY(db.open());
-            QVERIFY(QSqlQuery(db).exec(QStringLiteral("UPDATE metadata SET value = '2.0.0' WHERE key = 'schemaVersion'")));
+            QVERIFY(QSqlQuery(db).exec(
+                QStringLiteral("UPDATE metadata SET value = '2.0.0' WHERE key = 'schemaVersion'")));
             QVERIFY(QSqlQuery(db).exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")));
             db.close();
             db = QSqlDatabase();
@@ -319,11 +320,11 @@ private Q_SLOTS:
         BookmarkGroup *b = make("b", 5);
         BookmarkGroup *a = make("a", 1);
         BookmarkGroup *tie = make("tie", 5); // equal positions keep the store's order
-        QCOMPARE(model.groups(), (QList<BookmarkGroup *>{a, b, tie}));
+        QCOMPARE(model.groups(), (QList<BookmarkGroup *> { a, b, tie }));
 
         QPersistentModelIndex persistent = model.index(0);
         a->setSortOrder(10);
-        QCOMPARE(model.groups(), (QList<BookmarkGroup *>{b, tie, a}));
+        QCOMPARE(model.groups(), (QList<BookmarkGroup *> { b, tie, a }));
         QCOMPARE(persistent.row(), 2);
 
         QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
@@ -346,13 +347,13 @@ private Q_SLOTS:
         context->insert(group);
         context->insert(other);
         QList<BookmarkItem *> links;
-        for (qint64 order : {2, 0, 2, 1}) {
+        for (qint64 order : { 2, 0, 2, 1 }) {
             links << new BookmarkItem(QStringLiteral("https://l%1.example").arg(links.size()), group);
             links.last()->setSortOrder(order);
         }
         BookmarkListModel model(group);
         // Equal positions keep the store's order.
-        QCOMPARE(model.items(), (QList<BookmarkItem *>{links[1], links[3], links[0], links[2]}));
+        QCOMPARE(model.items(), (QList<BookmarkItem *> { links[1], links[3], links[0], links[2] }));
         QCOMPARE(BookmarkListModel::ordered(group), model.items());
 
         // Renumbering many links re-sorts once, on the next turn.
@@ -362,7 +363,7 @@ private Q_SLOTS:
         QCOMPARE(layouts.count(), 0);
         QCoreApplication::processEvents();
         QCOMPARE(layouts.count(), 1);
-        QCOMPARE(model.items(), (QList<BookmarkItem *>{links[3], links[2], links[1], links[0]}));
+        QCOMPARE(model.items(), (QList<BookmarkItem *> { links[3], links[2], links[1], links[0] }));
 
         auto *added = new BookmarkItem(QStringLiteral("https://new.example"), group);
         added->setSortOrder(100);
@@ -377,7 +378,7 @@ private Q_SLOTS:
 
         links[2]->setTitle(QStringLiteral("T"));
         QCOMPARE(model.data(model.index(model.rowOf(links[2])), BookmarkListModel::TitleRole).toString(),
-                 QStringLiteral("T"));
+            QStringLiteral("T"));
         context->remove(group);
         QCOMPARE(model.rowCount(), 0);
     }

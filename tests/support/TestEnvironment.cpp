@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QTemporaryDir>
-
 #include <cstdlib>
 
 namespace {
@@ -33,7 +32,8 @@ QString TestEnvironment::isolate()
     set("XDG_CACHE_HOME", QStringLiteral("/.cache"));
     set("XDG_STATE_HOME", QStringLiteral("/.local/state"));
     set("XDG_RUNTIME_DIR", QStringLiteral("/runtime"));
-    QFile::setPermissions(base + QStringLiteral("/runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile::setPermissions(
+        base + QStringLiteral("/runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     // Tests must never reach a real analytics service or update feed: whatever a test (or a
     // program it starts) does not point elsewhere goes to a closed port on loopback.
     qputenv("DO_NOT_TRACK", "1");

@@ -12,15 +12,15 @@ QString root();
 } // namespace TestEnvironment
 
 // Like QTEST_MAIN / QTEST_GUILESS_MAIN, but isolates the environment first.
-#define BRAMBLE_TEST_MAIN_IMPL(TestObject, AppType)                                                \
-    int main(int argc, char **argv)                                                                \
-    {                                                                                              \
-        TestEnvironment::isolate();                                                                \
-        AppType app(argc, argv);                                                                   \
-        app.setAttribute(Qt::AA_Use96Dpi, true);                                                   \
-        TestObject tc;                                                                             \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
-        return QTest::qExec(&tc, argc, argv);                                                      \
+#define BRAMBLE_TEST_MAIN_IMPL(TestObject, AppType)                                                          \
+    int main(int argc, char **argv)                                                                          \
+    {                                                                                                        \
+        TestEnvironment::isolate();                                                                          \
+        AppType app(argc, argv);                                                                             \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                             \
+        TestObject tc;                                                                                       \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
+        return QTest::qExec(&tc, argc, argv);                                                                \
     }
 
 #define BRAMBLE_TEST_MAIN(TestObject) BRAMBLE_TEST_MAIN_IMPL(TestObject, QApplication)

@@ -1,13 +1,11 @@
 #include "TestHttpServer.h"
 
-#include <httplib.h>
-
 #include <chrono>
+#include <httplib.h>
 
 TestHttpServer::TestHttpServer()
     : m_server(std::make_unique<httplib::Server>())
-{
-}
+{ }
 
 TestHttpServer::~TestHttpServer()
 {

@@ -1,10 +1,10 @@
 #include "Updater.h"
-#include "platform/Console.h"
 
 #include "Appcast.h"
 #include "UpdateDownloader.h"
 #include "UpdateSignature.h"
 #include "VersionComparator.h"
+#include "platform/Console.h"
 
 #include <QCoreApplication>
 #include <QCoroFuture>
@@ -243,8 +243,8 @@ QCoro::Task<> Updater::runSession(bool userInitiated)
             best = &item;
     }
     if (!best) {
-        Console::printLine(QStringLiteral("📭 No update newer than build ") + m_configuration.currentBuildVersion
-            + QStringLiteral(" in ") + feedURL);
+        Console::printLine(QStringLiteral("📭 No update newer than build ")
+            + m_configuration.currentBuildVersion + QStringLiteral(" in ") + feedURL);
         if (m_delegate)
             m_delegate->updaterDidNotFindUpdate(this);
         if (userInitiated && m_userDriver)
@@ -260,7 +260,8 @@ QCoro::Task<> Updater::runSession(bool userInitiated)
     // The delegate has judged the item and recorded any refusal; the same rules stop us here.
     if (!item.fileURL || item.contentLength == 0 || item.versionString.isEmpty()
         || !isAddressUnderFeed(*item.fileURL, feedURL)) {
-        Console::printLine(QStringLiteral("🛑 Update refused, nothing will be downloaded: ") + item.displayVersionString);
+        Console::printLine(
+            QStringLiteral("🛑 Update refused, nothing will be downloaded: ") + item.displayVersionString);
         if (userInitiated && m_userDriver)
             m_userDriver->showUpdateFailed();
         finish();
@@ -389,7 +390,8 @@ QCoro::Task<bool> Updater::downloadAndInstall(
         }
         if (downloaded.status == DownloadResult::Status::TooLarge
             || (downloaded.ok() && downloaded.received != expected)) {
-            Console::printLine(QStringLiteral("❌ The download does not have the announced length of %1 bytes; its signature "
+            Console::printLine(
+                QStringLiteral("❌ The download does not have the announced length of %1 bytes; its signature "
                                "cannot be trusted")
                     .arg(expected));
             UpdateInstaller::removeStagingFolder(target);
@@ -462,8 +464,8 @@ QCoro::Task<bool> Updater::downloadAndInstall(
             fail(UpdateError::installationFailed(error(Installation, installError)), userVisible);
         co_return false;
     }
-    Console::printLine(QStringLiteral("✅ Update ") + item.displayVersionString + QStringLiteral(" installed in ")
-        + target.path);
+    Console::printLine(QStringLiteral("✅ Update ") + item.displayVersionString
+        + QStringLiteral(" installed in ") + target.path);
     if (m_userDriver)
         m_userDriver->dismiss();
     QStringList arguments = QCoreApplication::arguments();
