@@ -1,3 +1,5 @@
+#include "app/BrambleApp.h"
+#include "app/MainWindow.h"
 #include "exchange/DataExchange.h"
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
@@ -5,8 +7,11 @@
 #include "model/ModelContext.h"
 #include "platform/LoginItem.h"
 #include "support/TestEnvironment.h"
+#include "ui/BookmarkListView.h"
+#include "ui/ContentView.h"
 #include "ui/GroupsMenuBarView.h"
 #include "ui/SettingsView.h"
+#include "update/UpdaterViewModel.h"
 
 #include <QAction>
 #include <QApplication>
@@ -247,6 +252,47 @@ private Q_SLOTS:
         QVERIFY(view.importError().has_value());
         QCOMPARE(view.resultAlert()->informativeText(), *view.importError());
         QCOMPARE(context->groupCount(), 2);
+    }
+
+    void applicationIsWiredTogether()
+    {
+        QTemporaryDir dir;
+        QString error;
+        auto container = ModelContainer::open(dir.filePath(QStringLiteral("s.sqlite")), &error);
+        QVERIFY(container);
+        auto *group = new BookmarkGroup(QStringLiteral("Work"));
+        container->mainContext()->insert(group);
+        BrambleApp app(std::move(container));
+        MainWindow *window = app.mainWindow();
+
+        QStringList menu;
+        for (QAction *action : window->applicationMenu()->actions()) {
+            if (!action->isSeparator())
+                menu << action->text();
+        }
+        QCOMPARE(menu,
+            (QStringList { QStringLiteral("About Bramble"), QStringLiteral("Check for Updates..."),
+                QStringLiteral("Settings…"), QStringLiteral("Quit Bramble") }));
+        QAction *check = find(window->applicationMenu(), QStringLiteral("Check for Updates..."));
+        QAction *trayCheck = find(app.groupsMenu()->menu(), QStringLiteral("Check for Updates..."));
+        QVERIFY(trayCheck);
+        UpdaterViewModel *updater = app.updaterViewModel();
+        QTRY_VERIFY(updater->canCheckForUpdates());
+        QCOMPARE(check->isEnabled(), !updater->isCheckingForUpdates());
+        QVERIFY(trayCheck->isEnabled());
+
+        // One settings window, with both tabs, reached from the menu and from the tray.
+        find(window->applicationMenu(), QStringLiteral("Settings…"))->trigger();
+        QVERIFY(app.settingsView());
+        QCOMPARE(app.settingsView()->tabs()->count(), 2);
+        QCOMPARE(app.settingsView()->tabs()->tabText(1), QStringLiteral("Updates"));
+        SettingsView *settings = app.settingsView();
+        find(app.groupsMenu()->menu(), QStringLiteral("设置"))->trigger();
+        QCOMPARE(app.settingsView(), settings);
+
+        // The detail column of a chosen group is its bookmark list.
+        window->contentView()->setSelectedGroup(group);
+        QVERIFY(qobject_cast<BookmarkListView *>(window->contentView()->currentDetail()));
     }
 };
 
