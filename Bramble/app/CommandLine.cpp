@@ -9,6 +9,7 @@
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
 #include "model/BookmarkListModel.h"
+#include "model/GroupListModel.h"
 #include "model/LinkAdder.h"
 #include "model/ModelContainer.h"
 #include "model/ModelContext.h"
@@ -141,17 +142,9 @@ std::optional<QString> parse(const QStringList &words, Arguments *arguments)
     return std::nullopt;
 }
 
-QList<BookmarkGroup *> sidebarOrder(ModelContext *context)
-{
-    QList<BookmarkGroup *> groups = context->groups();
-    std::stable_sort(groups.begin(), groups.end(),
-        [](const BookmarkGroup *a, const BookmarkGroup *b) { return a->sortOrder() < b->sortOrder(); });
-    return groups;
-}
-
 BookmarkGroup *findGroup(ModelContext *context, const QString &name)
 {
-    for (BookmarkGroup *group : sidebarOrder(context)) {
+    for (BookmarkGroup *group : GroupListModel::ordered(context)) {
         if (group->name() == name)
             return group;
     }
@@ -184,6 +177,18 @@ bool lockStore(SingleInstance &instance)
     return false;
 }
 
+// The library for a command that changes it, locked against the app, with the analytics
+// client started so the command reports what the window would. Null when refused.
+std::unique_ptr<ModelContainer> openForWriting(SingleInstance &instance)
+{
+    if (!lockStore(instance))
+        return nullptr;
+    auto container = openStore();
+    if (container)
+        Telemetry::start();
+    return container;
+}
+
 QString text(const std::optional<QString> &value)
 {
     return value ? *value : QStringLiteral("(none)");
@@ -208,7 +213,7 @@ QCoro::Task<int> list(Arguments arguments)
     auto container = openStore();
     if (!container)
         co_return 1;
-    QList<BookmarkGroup *> groups = sidebarOrder(container->mainContext());
+    QList<BookmarkGroup *> groups = GroupListModel::ordered(container->mainContext());
     if (arguments.group) {
         BookmarkGroup *group = findGroup(container->mainContext(), *arguments.group);
         if (!group) {
@@ -248,13 +253,10 @@ QCoro::Task<int> list(Arguments arguments)
 QCoro::Task<int> add(Arguments arguments)
 {
     SingleInstance instance(ModelContainer::defaultStorePath());
-    if (!lockStore(instance))
-        co_return 1;
-    auto container = openStore();
+    auto container = openForWriting(instance);
     if (!container)
         co_return 1;
     ModelContext *context = container->mainContext();
-    Telemetry::start();
 
     BookmarkGroup *group = nullptr;
     if (arguments.group) {
@@ -263,7 +265,7 @@ QCoro::Task<int> add(Arguments arguments)
             complain(QStringLiteral("No group is named \"%1\".").arg(*arguments.group));
             co_return 1;
         }
-    } else if (const QList<BookmarkGroup *> groups = sidebarOrder(context); !groups.isEmpty()) {
+    } else if (const QList<BookmarkGroup *> groups = GroupListModel::ordered(context); !groups.isEmpty()) {
         group = groups.first();
     } else {
         group = new BookmarkGroup(QStringLiteral("默认分组"));
@@ -343,12 +345,9 @@ QCoro::Task<int> exportLibrary(Arguments arguments)
 QCoro::Task<int> importLibrary(Arguments arguments)
 {
     SingleInstance instance(ModelContainer::defaultStorePath());
-    if (!lockStore(instance))
-        co_return 1;
-    auto container = openStore();
+    auto container = openForWriting(instance);
     if (!container)
         co_return 1;
-    Telemetry::start();
     DataExchange exchange(container->mainContext());
 
     int lastPercent = -1;

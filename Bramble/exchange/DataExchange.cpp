@@ -53,6 +53,16 @@ bool isAlive(const QPointer<BookmarkItem> &item)
     return item && !item->isDeleted() && item->group() && !item->group()->isDeleted();
 }
 
+// Saves what the last stretch created and gives the event loop a turn. Touches only the pacer
+// after the turn: the context may be gone by then.
+QCoro::Task<> takeTurn(ModelContext *context, Pacer &pacer)
+{
+    context->save();
+    pacer.batchDone();
+    co_await QCoro::sleepFor(std::chrono::milliseconds(0));
+    pacer.turnTaken();
+}
+
 } // namespace
 
 DataExchange::DataExchange(ModelContext *context, QObject *parent)
@@ -180,10 +190,8 @@ QCoro::Task<ImportResult> DataExchange::importData(QString path)
     result.groupCount = int(data.groups.size());
     for (const ExportGroup &fileGroup : data.groups) {
         if (pacer.turnDue()) {
-            m_context->save();
-            pacer.batchDone();
-            co_await QCoro::sleepFor(std::chrono::milliseconds(0));
-            pacer.turnTaken();
+            QCoro::Task<> turn = takeTurn(m_context, pacer);
+            co_await turn;
             if (!self || !m_context)
                 break;
         }
@@ -195,10 +203,8 @@ QCoro::Task<ImportResult> DataExchange::importData(QString path)
 
         for (const ExportItem &link : fileGroup.bookmarks) {
             if (pacer.turnDue()) {
-                m_context->save();
-                pacer.batchDone();
-                co_await QCoro::sleepFor(std::chrono::milliseconds(0));
-                pacer.turnTaken();
+                QCoro::Task<> turn = takeTurn(m_context, pacer);
+                co_await turn;
                 // Everything may have gone away during the turn.
                 if (!self || !m_context)
                     break;

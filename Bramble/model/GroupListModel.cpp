@@ -18,8 +18,7 @@ GroupListModel::GroupListModel(ModelContext *context, QObject *parent)
     : QAbstractListModel(parent)
     , m_context(context)
 {
-    m_groups = context->groups();
-    std::stable_sort(m_groups.begin(), m_groups.end(), before);
+    m_groups = ordered(context);
     for (BookmarkGroup *group : std::as_const(m_groups))
         watch(group);
 
@@ -40,6 +39,13 @@ GroupListModel::GroupListModel(ModelContext *context, QObject *parent)
         m_groups.removeAt(row);
         endRemoveRows();
     });
+}
+
+QList<BookmarkGroup *> GroupListModel::ordered(const ModelContext *context)
+{
+    QList<BookmarkGroup *> groups = context->groups();
+    std::stable_sort(groups.begin(), groups.end(), before);
+    return groups;
 }
 
 void GroupListModel::watch(BookmarkGroup *group)

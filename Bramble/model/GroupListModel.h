@@ -17,6 +17,9 @@ public:
 
     explicit GroupListModel(ModelContext *context, QObject *parent = nullptr);
 
+    // The sidebar's order: every group by sortOrder, equal positions in the store's order.
+    static QList<BookmarkGroup *> ordered(const ModelContext *context);
+
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role) const override;
 

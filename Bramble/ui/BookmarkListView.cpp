@@ -642,32 +642,23 @@ void BookmarkListView::copyBookmarkLink(BookmarkItem *bookmark)
 
 void BookmarkListView::moveBookmarkUp(BookmarkItem *bookmark)
 {
-    moveBookmark(bookmark, Direction::up);
+    moveBookmark(bookmark, Reordering::Direction::Up);
 }
 
 void BookmarkListView::moveBookmarkDown(BookmarkItem *bookmark)
 {
-    moveBookmark(bookmark, Direction::down);
+    moveBookmark(bookmark, Reordering::Direction::Down);
 }
 
-void BookmarkListView::moveBookmark(BookmarkItem *bookmark, Direction direction)
+void BookmarkListView::moveBookmark(BookmarkItem *bookmark, Reordering::Direction direction)
 {
     if (!usable(bookmark) || !m_group)
         return;
     const QList<BookmarkItem *> ordered = BookmarkListModel::ordered(m_group);
-    const qsizetype position = ordered.indexOf(bookmark);
-    if (position < 0)
+    const qsizetype neighbourPosition = Reordering::neighbourIndex(ordered, bookmark, direction);
+    if (neighbourPosition < 0)
         return;
-    qsizetype neighbourPosition = 0;
-    if (direction == Direction::up) {
-        if (position == 0)
-            return;
-        neighbourPosition = position - 1;
-    } else {
-        if (position == ordered.size() - 1)
-            return;
-        neighbourPosition = position + 1;
-    }
+    const qsizetype position = ordered.indexOf(bookmark);
     BookmarkItem *neighbour = ordered.at(neighbourPosition);
     // The animator slides the rows to their new places once the list re-sorts.
     const qint64 mine = bookmark->sortOrder();

@@ -4,6 +4,7 @@
 #include "model/BookmarkItem.h"
 #include "model/LinkAdder.h"
 #include "model/ModelContext.h"
+#include "model/Reordering.h"
 #include "ui/EditLinkView.h"
 #include "ui/LinkDropDelegate.h"
 
@@ -146,8 +147,7 @@ protected:
 
 private:
     friend class BookmarkRowList;
-    enum class Direction { up, down };
-    void moveBookmark(BookmarkItem *bookmark, Direction direction);
+    void moveBookmark(BookmarkItem *bookmark, Reordering::Direction direction);
     void updateContent();
     void showRowMenu(const QPoint &position);
     void showShareMenu(BookmarkItem *bookmark, const QPoint &globalPosition);

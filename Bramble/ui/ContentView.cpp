@@ -443,34 +443,22 @@ void ContentView::deleteGroups(const QList<int> &offsets)
 
 void ContentView::moveGroupUp(BookmarkGroup *group)
 {
-    moveGroup(group, Direction::Up);
+    moveGroup(group, Reordering::Direction::Up);
 }
 
 void ContentView::moveGroupDown(BookmarkGroup *group)
 {
-    moveGroup(group, Direction::Down);
+    moveGroup(group, Reordering::Direction::Down);
 }
 
-void ContentView::moveGroup(BookmarkGroup *group, Direction direction)
+void ContentView::moveGroup(BookmarkGroup *group, Reordering::Direction direction)
 {
     if (!group || group->isDeleted())
         return;
-    QList<BookmarkGroup *> ordered = m_groups->groups();
-    std::stable_sort(ordered.begin(), ordered.end(),
-        [](const BookmarkGroup *a, const BookmarkGroup *b) { return a->sortOrder() < b->sortOrder(); });
-    const qsizetype position = ordered.indexOf(group);
-    if (position < 0)
+    const QList<BookmarkGroup *> ordered = GroupListModel::ordered(m_context);
+    const qsizetype neighbourPosition = Reordering::neighbourIndex(ordered, group, direction);
+    if (neighbourPosition < 0)
         return;
-    qsizetype neighbourPosition = 0;
-    if (direction == Direction::Up) {
-        if (position == 0)
-            return;
-        neighbourPosition = position - 1;
-    } else {
-        if (position == ordered.size() - 1)
-            return;
-        neighbourPosition = position + 1;
-    }
     BookmarkGroup *neighbour = ordered.at(neighbourPosition);
     // The sidebar's animator slides the rows to their new places as the positions change.
     const qint64 mine = group->sortOrder();
@@ -480,7 +468,7 @@ void ContentView::moveGroup(BookmarkGroup *group, Direction direction)
     if (group->sortOrder() == neighbour->sortOrder()) {
         // Equal positions would leave the order unchanged: push the neighbour past the group.
         neighbour->setSortOrder(
-            direction == Direction::Up ? neighbour->sortOrder() - 1 : neighbour->sortOrder() + 1);
+            direction == Reordering::Direction::Up ? neighbour->sortOrder() - 1 : neighbour->sortOrder() + 1);
     }
 }
 

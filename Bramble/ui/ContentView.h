@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/BookmarkGroup.h"
+#include "model/Reordering.h"
 
 #include <QList>
 #include <QPointer>
@@ -86,8 +87,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    enum class Direction { Up, Down };
-    void moveGroup(BookmarkGroup *group, Direction direction);
+    void moveGroup(BookmarkGroup *group, Reordering::Direction direction);
     void removeGroup(BookmarkGroup *group);
     void showGroupMenu(const QPoint &position);
     void syncSelectionToView();

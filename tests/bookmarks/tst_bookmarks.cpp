@@ -7,6 +7,7 @@
 #include "platform/AppSignals.h"
 #include "support/TestEnvironment.h"
 #include "support/TestHttpServer.h"
+#include "support/TestImages.h"
 #include "ui/BookmarkListView.h"
 #include "ui/BookmarkRowView.h"
 #include "ui/ContextMenu.h"
@@ -35,21 +36,6 @@
 #include <QUrlQuery>
 #include <httplib.h>
 #include <memory>
-
-namespace {
-
-QByteArray pngBytes()
-{
-    QImage image(16, 16, QImage::Format_ARGB32);
-    image.fill(Qt::red);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
-
-} // namespace
 
 class BookmarksTest : public QObject
 {
@@ -545,7 +531,7 @@ private Q_SLOTS:
         QVERIFY(row->iconFor(item).isNull());
         item->setIconData(QByteArray("not an image"));
         QVERIFY(row->iconFor(item).isNull());
-        item->setIconData(pngBytes());
+        item->setIconData(imageBytes());
         QVERIFY(!row->iconFor(item).isNull());
 
         // Painting both rows, the globe fallback included, must work offscreen.

@@ -3,6 +3,7 @@
 #include "app/SingleInstance.h"
 #include "support/TestEnvironment.h"
 #include "support/TestHttpServer.h"
+#include "support/TestImages.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -27,17 +28,6 @@ struct Run
     QString err;
 };
 
-QByteArray pngBytes()
-{
-    QImage image(16, 16, QImage::Format_ARGB32);
-    image.fill(Qt::red);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
-
 } // namespace
 
 class CommandLineTest : public QObject
@@ -45,7 +35,7 @@ class CommandLineTest : public QObject
     Q_OBJECT
 
     TestHttpServer m_site;
-    QByteArray m_icon = pngBytes();
+    QByteArray m_icon = imageBytes();
     std::unique_ptr<QTemporaryDir> m_home;
     QMap<QString, QString> m_extraEnv;
 

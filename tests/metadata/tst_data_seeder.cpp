@@ -8,6 +8,7 @@
 #include "model/ModelContainer.h"
 #include "model/ModelContext.h"
 #include "support/TestEnvironment.h"
+#include "support/TestImages.h"
 
 #include <QBuffer>
 #include <QGuiApplication>
@@ -24,17 +25,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-QByteArray pngBytes()
-{
-    QImage image(16, 16, QImage::Format_RGB32);
-    image.fill(Qt::blue);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
-
 QList<BookmarkItem *> linksInOrder(BookmarkGroup *group)
 {
     QList<BookmarkItem *> links = group->bookmarks();
@@ -274,7 +264,7 @@ private:
         return m_firstArrived;
     }
 
-    const QByteArray m_icon = pngBytes();
+    const QByteArray m_icon = imageBytes();
     TestSite m_site;
     std::mutex m_gateMutex;
     std::condition_variable m_gateCv;

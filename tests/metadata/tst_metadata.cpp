@@ -5,6 +5,7 @@
 #include "metadata/MetadataCache.h"
 #include "metadata/MetadataFetcher.h"
 #include "support/TestEnvironment.h"
+#include "support/TestImages.h"
 
 #include <QBuffer>
 #include <QCoroTask>
@@ -22,17 +23,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-QByteArray imageBytes(int width, int height, const char *format)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(Qt::darkGreen);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
-    return bytes;
-}
-
 const QByteArray svgIcon = QByteArrayLiteral(
     "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"16\" height=\"16\"><rect width=\"16\" height=\"16\" "
     "fill=\"red\"/></svg>");
