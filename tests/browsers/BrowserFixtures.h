@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArray>
+#include <QSqlDatabase>
+#include <QString>
+
+// Fixtures made by the tests themselves: a places.sqlite with Firefox's table layout, and the
+// hand-written files of fixtures/.
+namespace BrowserFixtures {
+
+QByteArray fixture(const QString &name);
+
+// A places.sqlite at path holding, in the menu: "Menu link" (with a page description), a
+// separator and the folder "Work" with "Work link"; in the toolbar: "Toolbar link"; a tag
+// folder repeating it; in unfiled: a place: query; in mobile: "Phone link". Rows are inserted
+// out of position order. Returns the connection left open (named connectionName), or an
+// invalid one on failure.
+QSqlDatabase createPlaces(const QString &path, const QString &connectionName);
+bool exec(QSqlDatabase &db, const QString &sql);
+
+} // namespace BrowserFixtures
