@@ -62,6 +62,33 @@ QString withoutExceptionPrefix(const char *what)
     return text;
 }
 
+// Deeper than any bookmark file (64 folder levels nest about 130 deep): a tree of millions of
+// nested arrays would exhaust memory long before the reader could refuse it.
+constexpr int maxJsonDepth = 512;
+
+bool jsonNestsDeeperThan(QByteArrayView text, int limit)
+{
+    int depth = 0;
+    bool inString = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '{' || c == '[') {
+            if (++depth > limit)
+                return true;
+        } else if (c == '}' || c == ']') {
+            --depth;
+        }
+    }
+    return false;
+}
+
 const QString unsupported = QStringLiteral(
     "The file is not a bookmark file Bramble can read. Bramble reads its own export, the bookmark HTML that "
     "browsers export, a Chromium “Bookmarks” file, and Firefox's places.sqlite or JSON backup.");
@@ -70,6 +97,11 @@ BookmarkReadResult readJson(const QByteArray &contents)
 {
     QString error;
     BookmarkFormat format = BookmarkFormat::Unknown;
+    if (jsonNestsDeeperThan(contents, maxJsonDepth))
+        return failed(BookmarkReadFailure::Invalid,
+            QStringLiteral(
+                "The file nests more than %1 levels deep; it is not a bookmark file Bramble can read.")
+                .arg(maxJsonDepth));
     try {
         Json root = Json::parse(contents.constBegin(), contents.constEnd());
         if (ChromiumBookmarkReader::looksLikeChromium(root)) {

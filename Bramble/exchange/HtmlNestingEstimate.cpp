@@ -180,22 +180,28 @@ char lower(char c)
 class NestingEstimate
 {
 public:
-    NestingEstimate(QByteArrayView html, int stopAbove)
+    NestingEstimate(QByteArrayView html, int maxDepth, qint64 maxWork)
         : m_text(html.data())
         , m_size(size_t(html.size()))
-        , m_stopAbove(stopAbove)
+        , m_maxDepth(maxDepth)
+        , m_maxWork(maxWork)
     { }
 
-    int run()
+    HtmlNestingEstimate::Result run()
     {
         size_t at = 0;
-        while (at < m_size && m_deepest <= m_stopAbove) {
+        while (at < m_size && m_deepest <= m_maxDepth && m_work <= m_maxWork) {
             const char *open = static_cast<const char *>(std::memchr(m_text + at, '<', m_size - at));
+            // Every character of text makes the parser look at the open formatting elements.
+            const size_t textEnd = open ? size_t(open - m_text) : m_size;
+            m_work += qint64(textEnd - at) * m_formattingTotal / 16;
             if (!open)
                 break;
-            at = size_t(open - m_text) + 1;
+            at = textEnd + 1;
             if (at >= m_size)
                 break;
+            // Each tag makes the parser walk the open elements, for scope checks and the like.
+            m_work += qint64(m_open.size()) + m_formattingTotal + 1;
             const char c = m_text[at];
             if (c == '!') {
                 at = skipMarkup(at);
@@ -211,7 +217,7 @@ public:
                     break;
             }
         }
-        return m_deepest;
+        return { m_deepest, m_work };
     }
 
 private:
@@ -370,7 +376,9 @@ private:
 
     const char *m_text;
     size_t m_size;
-    int m_stopAbove;
+    int m_maxDepth;
+    qint64 m_maxWork;
+    qint64 m_work = 0;
     int m_deepest = 0;
     int m_foreign = 0;
     int m_formattingTotal = 0;
@@ -380,7 +388,7 @@ private:
 
 } // namespace
 
-int HtmlNestingEstimate::depth(QByteArrayView html, int stopAbove)
+HtmlNestingEstimate::Result HtmlNestingEstimate::measure(QByteArrayView html, int maxDepth, qint64 maxWork)
 {
-    return NestingEstimate(html, stopAbove).run();
+    return NestingEstimate(html, maxDepth, maxWork).run();
 }

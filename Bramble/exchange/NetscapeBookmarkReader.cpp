@@ -304,10 +304,16 @@ std::optional<ImportedBookmarks> NetscapeBookmarkReader::read(const QByteArray &
     QByteArrayView input(*utf8);
     if (input.startsWith("\xEF\xBB\xBF"))
         input = input.sliced(3);
-    if (HtmlNestingEstimate::depth(input, maxNestingDepth) > maxNestingDepth)
+    const HtmlNestingEstimate::Result shape
+        = HtmlNestingEstimate::measure(input, maxNestingDepth, maxParseWork);
+    if (shape.depth > maxNestingDepth)
         return failWith(QStringLiteral("The file's markup is nested more than %1 levels deep; it is not a "
                                        "bookmark file Bramble can read.")
                             .arg(maxNestingDepth));
+    if (shape.work > maxParseWork)
+        return failWith(
+            QStringLiteral("The file's markup is too tangled to be a bookmark file: thousands of its "
+                           "elements are left open."));
 
     GumboOptions options = kGumboDefaultOptions;
     // Errors are not looked at; recording all of them for a sloppy file would only cost memory.

@@ -25,7 +25,10 @@ public:
     static constexpr qint64 maxFileBytes = qint64(128) * 1024 * 1024;
     // Of elements, as estimated before parsing: deeper markup makes an HTML5 tree builder slow
     // (every scope check walks the open elements), so it is refused before it reaches gumbo.
-    static constexpr int maxNestingDepth = 512;
+    static constexpr int maxNestingDepth = 256;
+    // Of open elements walked while building the tree (HtmlNestingEstimate::Result::work): a
+    // real file of 100,000 links needs about a million, this limit costs gumbo about 2 s.
+    static constexpr qint64 maxParseWork = 100'000'000;
 
     // A bookmark file: the Netscape DOCTYPE, or markup with <DT> and <A> near its start.
     static bool looksLikeBookmarkHtml(QByteArrayView contents);

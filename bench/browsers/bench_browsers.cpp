@@ -1,6 +1,8 @@
 // Reading browser bookmark files at the size of a very large library: 100,000 links in
 // 1,000 folders, generated here.
 #include "exchange/BookmarkFileReader.h"
+#include "exchange/HtmlNestingEstimate.h"
+#include "exchange/NetscapeBookmarkReader.h"
 #include "exchange/NetscapeBookmarkWriter.h"
 #include "support/BenchTable.h"
 
@@ -236,6 +238,10 @@ int main(int argc, char **argv)
     table.add(QStringLiteral("HTML: read into groups (median of 3)"), Bench::ms(htmlRead.ms),
         QStringLiteral("< 3000 ms"));
     table.add(QStringLiteral("HTML: peak memory above the file itself"), mib(htmlRead.peakMiB));
+    const auto shape = HtmlNestingEstimate::measure(html, NetscapeBookmarkReader::maxNestingDepth);
+    table.add(QStringLiteral("HTML: estimated nesting / parse work"),
+        QStringLiteral("%1 / %L2").arg(shape.depth).arg(shape.work),
+        QStringLiteral("< %1 M").arg(NetscapeBookmarkReader::maxParseWork / 1000000));
     table.add(QStringLiteral("HTML: links read / non-web skipped"),
         htmlRead.error.isEmpty() ? QStringLiteral("%1 / %2").arg(htmlRead.links).arg(htmlRead.skipped)
                                  : htmlRead.error);

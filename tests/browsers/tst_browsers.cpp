@@ -469,6 +469,8 @@ void BrowsersTest::brokenFilesFailWithAPreciseMessage_data()
     QTest::newRow("chromium children not a list")
         << QByteArray(R"({"roots":{"bookmark_bar":{"type":"folder","children":{"a":1}}}})") << invalid
         << "must be an array";
+    QTest::newRow("json too deep") << QByteArray(R"({"roots":)") + QByteArray("[").repeated(1000000)
+                                   << invalid << "nests more than 512";
     QTest::newRow("unknown json") << QByteArray(R"({"bookmarks":[]})") << unsupported
                                   << "not a bookmark file";
     QTest::newRow("binary junk") << QByteArray("\x00\x01\x02\xff\xfe garbage \x89PNG", 20) << unsupported
@@ -489,7 +491,16 @@ void BrowsersTest::brokenFilesFailWithAPreciseMessage_data()
     QTest::newRow("folders too deep") << deepFolders << invalid << "nested more than 64";
     QTest::newRow("markup too deep") << "<DT><A HREF=\"https://x.example/\">x</A>"
             + QByteArray("<div>").repeated(100000)
-                                     << invalid << "nested more than 512";
+                                     << invalid << "nested more than 256";
+    QTest::newRow("many tags under many open elements")
+        << QByteArray("<DT><A HREF=\"https://x.example/\">x</A>") + QByteArray("<span>").repeated(200)
+            + QByteArray("</x>").repeated(1000000)
+        << invalid << "too tangled";
+    QByteArray formatting = "<DT><A HREF=\"https://x.example/\">x</A>";
+    for (int i = 0; i < 200; ++i)
+        formatting += "<b id=" + QByteArray::number(i) + '>';
+    QTest::newRow("much text under open formatting")
+        << formatting + QByteArray(10 * 1024 * 1024, 'x') << invalid << "too tangled";
 }
 
 void BrowsersTest::brokenFilesFailWithAPreciseMessage()
@@ -517,7 +528,9 @@ void BrowsersTest::worstShapesStayBounded()
         QByteArray("<svg><g/></svg>").repeated(20000), QByteArray("<title><div></title>").repeated(20000) };
     for (const QByteArray &markup : flat)
         QVERIFY2(HtmlNestingEstimate::depth(markup, 512) < 8, markup.left(24).constData());
-    QVERIFY(HtmlNestingEstimate::depth(fixture(QStringLiteral("firefox-export.html")), 512) < 16);
+    const auto real = HtmlNestingEstimate::measure(fixture(QStringLiteral("firefox-export.html")), 512);
+    QVERIFY(real.depth < 16);
+    QVERIFY(real.work < 2000);
 
     // A huge address is no web link; a huge icon is dropped; the rest of the file reads.
     const QByteArray huge = "<DL><DT><A HREF=\"https://huge.example/" + QByteArray(10 * 1024 * 1024, 'a')
@@ -527,6 +540,14 @@ void BrowsersTest::worstShapesStayBounded()
     QCOMPARE(read.skippedNonWeb, 1);
     QCOMPARE(read.data.linkCount(), 1);
     QCOMPARE(read.data.groups[0].bookmarks[0].iconData, std::nullopt);
+
+    // Brackets inside texts are no nesting.
+    const QByteArray brackets
+        = R"({"roots":{"other":{"type":"folder","children":[{"type":"url","url":"https://b.example/","name":"\")"
+        + QByteArray("[{").repeated(1000) + R"("}]}}})";
+    const BookmarkReadResult bracketed = BookmarkFileReader::read(brackets);
+    QVERIFY2(bracketed.bookmarks, qPrintable(bracketed.error));
+    QCOMPARE(bracketed.bookmarks->data.groups[0].bookmarks[0].title->size(), 2001);
 
     // A title far beyond any real one is cut.
     const ImportedBookmarks longTitle
