@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 #include <new>
 #include <nlohmann/json.hpp>
 
@@ -141,6 +142,13 @@ BookmarkReadResult BookmarkFileReader::read(const QByteArray &contents)
         return failed(BookmarkReadFailure::TooLarge,
             QStringLiteral("The file is too large to be a bookmark file (the limit is %1 MB).")
                 .arg(maxFileBytes / (1024 * 1024)));
+    // Some older exports are UTF-16; every reader here takes UTF-8.
+    if (contents.startsWith("\xFF\xFE") || contents.startsWith("\xFE\xFF")) {
+        QStringDecoder decoder(
+            contents.startsWith("\xFF\xFE") ? QStringConverter::Utf16LE : QStringConverter::Utf16BE);
+        const QString text = decoder(QByteArrayView(contents).sliced(2));
+        return read(text.toUtf8());
+    }
     if (FirefoxPlacesReader::looksLikeSqlite(contents))
         return failed(BookmarkReadFailure::Invalid,
             QStringLiteral("A places.sqlite can only be read from a file."), BookmarkFormat::FirefoxPlaces);

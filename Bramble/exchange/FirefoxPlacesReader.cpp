@@ -43,8 +43,9 @@ QByteArray walHeader(const QString &walPath)
 bool copyFile(const QString &from, const QString &to, QString *error)
 {
     QFile::remove(to);
+    // The copy is written to when its WAL is folded in, whatever the original's permissions.
     if (QFile::copy(from, to))
-        return true;
+        return QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner);
     QFile source(from);
     *error = QStringLiteral("Could not copy “%1”: %2").arg(QFileInfo(from).fileName(), source.errorString());
     return false;

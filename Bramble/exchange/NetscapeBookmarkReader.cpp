@@ -3,7 +3,6 @@
 #include "BookmarkTreeBuilder.h"
 #include "HtmlNestingEstimate.h"
 
-#include <QStringDecoder>
 #include <algorithm>
 #include <cstring>
 #include <gumbo.h>
@@ -249,15 +248,9 @@ QByteArray declaredCharset(QByteArrayView contents)
     return head.mid(start, end - start);
 }
 
-// Gumbo reads UTF-8 only.
+// Gumbo reads UTF-8 only. (UTF-16 files are converted before they get here.)
 std::optional<QByteArray> asUtf8(const QByteArray &contents, QString *error)
 {
-    if (contents.startsWith("\xFF\xFE") || contents.startsWith("\xFE\xFF")) {
-        QStringDecoder decoder(
-            contents.startsWith("\xFF\xFE") ? QStringConverter::Utf16LE : QStringConverter::Utf16BE);
-        const QString text = decoder(QByteArrayView(contents).sliced(2));
-        return text.toUtf8();
-    }
     const QByteArray charset = declaredCharset(contents);
     if (charset.isEmpty() || charset == "utf-8" || charset == "utf8" || charset == "us-ascii")
         return contents;

@@ -187,6 +187,15 @@ void BrowsersTest::toleratesWhatServicesWrite()
     QCOMPARE(reading.bookmarks[0].summary, std::nullopt);
     QCOMPARE(read.skippedNonWeb, 1);
 
+    // Older exports in other encodings.
+    const QString cafe = QStringLiteral("<DL><DT><A HREF=\"https://cafe.example/\">Café</A></DL>");
+    QByteArray utf16 = "\xFF\xFE";
+    utf16 += QByteArray(reinterpret_cast<const char *>(cafe.utf16()), cafe.size() * 2);
+    QCOMPARE(readOrFail(utf16).data.groups.value(0).bookmarks.value(0).title, QStringLiteral("Café"));
+    const QByteArray latin1
+        = "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=ISO-8859-1\">" + cafe.toLatin1();
+    QCOMPARE(readOrFail(latin1).data.groups.value(0).bookmarks.value(0).title, QStringLiteral("Café"));
+
     // Unclosed <DT>s with an <H3> folder that has no list at all: an empty folder.
     const ImportedBookmarks empty
         = readOrFail("<DL><DT><H3>Nothing</H3><DT><A HREF=\"https://after.example/\">After</A></DL>");
@@ -288,6 +297,7 @@ void BrowsersTest::placesIsReadWhileFirefoxHoldsIt()
     QSqlDatabase::removeDatabase(QStringLiteral("firefox"));
 
     // Once Firefox checkpointed and quit, the same bookmarks are read from the file alone.
+    QVERIFY(!QFileInfo::exists(path + QStringLiteral("-wal")));
     QString error;
     const auto after = FirefoxPlacesReader::readFile(path, &error);
     QVERIFY2(after, qPrintable(error));
