@@ -1,5 +1,8 @@
 #include "BrowserFixtures.h"
 
+#include "exchange/BookmarkFileReader.h"
+
+#include <QCryptographicHash>
 #include <QFile>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -79,4 +82,60 @@ QSqlDatabase BrowserFixtures::createPlaces(const QString &path, const QString &c
         }
     }
     return db;
+}
+
+const ExportGroup *BrowserFixtures::groupNamed(const ExportData &data, const QString &name)
+{
+    for (const ExportGroup &group : data.groups) {
+        if (group.name == name)
+            return &group;
+    }
+    return nullptr;
+}
+
+QStringList BrowserFixtures::groupNames(const ExportData &data)
+{
+    QStringList names;
+    for (const ExportGroup &group : data.groups)
+        names.append(group.name);
+    return names;
+}
+
+QStringList BrowserFixtures::addresses(const ExportGroup &group)
+{
+    QStringList urls;
+    for (const ExportItem &item : group.bookmarks)
+        urls.append(item.urlString);
+    return urls;
+}
+
+QByteArray BrowserFixtures::sha(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return "missing";
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+}
+
+ImportedBookmarks BrowserFixtures::readOrFail(const QByteArray &contents)
+{
+    const BookmarkReadResult result = BookmarkFileReader::read(contents);
+    if (!result.bookmarks)
+        qWarning("read failed: %s", qPrintable(result.error));
+    return result.bookmarks.value_or(ImportedBookmarks {});
+}
+
+QByteArray BrowserFixtures::fakeChromiumFile(int links)
+{
+    QByteArray children;
+    for (int i = 0; i < links; ++i) {
+        if (i > 0)
+            children += ',';
+        children += QString::fromLatin1(
+            R"({"type":"url","name":"Link %1","url":"https://link%1.example/","date_added":"13345678901234567"})")
+                        .arg(i)
+                        .toUtf8();
+    }
+    return R"({"roots":{"bookmark_bar":{"type":"folder","name":"Bar","children":[)" + children
+        + R"(]},"other":{"type":"folder","children":[]}},"version":1})";
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "exchange/ImportedBookmarks.h"
+
 #include <QByteArray>
 #include <QSqlDatabase>
 #include <QString>
@@ -17,5 +19,15 @@ QByteArray fixture(const QString &name);
 // invalid one on failure.
 QSqlDatabase createPlaces(const QString &path, const QString &connectionName);
 bool exec(QSqlDatabase &db, const QString &sql);
+
+// A Chromium Bookmarks file with that many links in its bookmarks bar.
+QByteArray fakeChromiumFile(int links);
+// What a read gave, or nothing (with a warning naming why).
+ImportedBookmarks readOrFail(const QByteArray &contents);
+
+const ExportGroup *groupNamed(const ExportData &data, const QString &name);
+QStringList groupNames(const ExportData &data);
+QStringList addresses(const ExportGroup &group);
+QByteArray sha(const QString &path);
 
 } // namespace BrowserFixtures

@@ -11,7 +11,6 @@
 #include "support/TestImages.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
@@ -48,66 +47,6 @@ private Q_SLOTS:
     void profilesAreFoundInTheirUsualPlaces();
     void readsOnAWorkerThread();
 };
-
-namespace {
-
-const ExportGroup *groupNamed(const ExportData &data, const QString &name)
-{
-    for (const ExportGroup &group : data.groups) {
-        if (group.name == name)
-            return &group;
-    }
-    return nullptr;
-}
-
-QStringList groupNames(const ExportData &data)
-{
-    QStringList names;
-    for (const ExportGroup &group : data.groups)
-        names.append(group.name);
-    return names;
-}
-
-QStringList addresses(const ExportGroup &group)
-{
-    QStringList urls;
-    for (const ExportItem &item : group.bookmarks)
-        urls.append(item.urlString);
-    return urls;
-}
-
-QByteArray sha(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "missing";
-    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
-}
-
-ImportedBookmarks readOrFail(const QByteArray &contents)
-{
-    const BookmarkReadResult result = BookmarkFileReader::read(contents);
-    if (!result.bookmarks)
-        qWarning("read failed: %s", qPrintable(result.error));
-    return result.bookmarks.value_or(ImportedBookmarks {});
-}
-
-QByteArray fakeChromiumFile(int links)
-{
-    QByteArray children;
-    for (int i = 0; i < links; ++i) {
-        if (i > 0)
-            children += ',';
-        children += QString::fromLatin1(
-            R"({"type":"url","name":"Link %1","url":"https://link%1.example/","date_added":"13345678901234567"})")
-                        .arg(i)
-                        .toUtf8();
-    }
-    return R"({"roots":{"bookmark_bar":{"type":"folder","name":"Bar","children":[)" + children
-        + R"(]},"other":{"type":"folder","children":[]}},"version":1})";
-}
-
-} // namespace
 
 QString BrowsersTest::freshPath(const QString &name)
 {
