@@ -178,11 +178,24 @@ private:
         }
     }
 
+    // A link written into a <DD> is part of the description, not a bookmark; the folder list a
+    // <DD> may hold is not description.
+    static bool inDescription(const GumboNode *node)
+    {
+        for (const GumboNode *parent = node->parent; parent; parent = parent->parent) {
+            if (hasTag(parent, GUMBO_TAG_DL))
+                return false;
+            if (hasTag(parent, GUMBO_TAG_DD))
+                return true;
+        }
+        return false;
+    }
+
     void addLink(const GumboNode *node)
     {
         const GumboElement &element = node->v.element;
         const char *href = attributeValue(element, "href");
-        if (!href)
+        if (!href || inDescription(node))
             return;
         // A folder heading followed by a link rather than a list was an empty folder.
         m_pending = false;

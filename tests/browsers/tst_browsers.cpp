@@ -126,6 +126,12 @@ void BrowsersTest::toleratesWhatServicesWrite()
     QCOMPARE(reading.bookmarks[0].summary, std::nullopt);
     QCOMPARE(read.skippedNonWeb, 1);
 
+    // A link inside a description belongs to the description.
+    const ImportedBookmarks described = readOrFail("<DL><DT><A HREF=\"https://a.example/\">A</A><DD>See <a "
+                                                   "href=\"https://inner.example/\">this</a> too</DL>");
+    QCOMPARE(described.data.linkCount(), 1);
+    QCOMPARE(described.data.groups[0].bookmarks[0].summary, QStringLiteral("See this too"));
+
     // Older exports in other encodings.
     const QString cafe = QStringLiteral("<DL><DT><A HREF=\"https://cafe.example/\">Café</A></DL>");
     QByteArray utf16 = "\xFF\xFE";
