@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QtConcurrent>
@@ -44,6 +45,7 @@ private Q_SLOTS:
     void brokenFilesFailWithAPreciseMessage_data();
     void brokenFilesFailWithAPreciseMessage();
     void worstShapesStayBounded();
+    void damagedFilesNeverCrashOrFailSilently();
     void profilesAreFoundInTheirUsualPlaces();
     void readsOnAWorkerThread();
 };
@@ -508,6 +510,39 @@ void BrowsersTest::worstShapesStayBounded()
     const ImportedBookmarks longTitle
         = readOrFail("<DL><DT><A HREF=\"https://t.example/\">" + QByteArray(100000, 'x') + "</A></DL>");
     QCOMPARE(longTitle.data.groups[0].bookmarks[0].title->size(), BookmarkTreeBuilder::maxTextLength);
+}
+
+void BrowsersTest::damagedFilesNeverCrashOrFailSilently()
+{
+    QRandomGenerator random(20261209);
+    const QStringList names = { QStringLiteral("firefox-export.html"), QStringLiteral("service-export.html"),
+        QStringLiteral("chromium-Bookmarks.json"), QStringLiteral("firefox-backup.json") };
+    for (const QString &name : names) {
+        const QByteArray original = fixture(name);
+        for (int round = 0; round < 300; ++round) {
+            QByteArray damaged = original;
+            const int edits = 1 + int(random.bounded(8));
+            for (int e = 0; e < edits && !damaged.isEmpty(); ++e) {
+                const qsizetype at = qsizetype(random.bounded(quint32(damaged.size())));
+                switch (random.bounded(4)) {
+                case 0:
+                    damaged[at] = char(random.bounded(256));
+                    break;
+                case 1:
+                    damaged.remove(at, qsizetype(random.bounded(64)));
+                    break;
+                case 2:
+                    damaged.insert(at, damaged.mid(qsizetype(random.bounded(quint32(damaged.size()))), 40));
+                    break;
+                default:
+                    damaged.truncate(at);
+                }
+            }
+            const BookmarkReadResult result = BookmarkFileReader::read(damaged);
+            QVERIFY2(result.bookmarks.has_value() != !result.error.isEmpty(),
+                qPrintable(name + QStringLiteral(" round %1: %2").arg(round).arg(result.error)));
+        }
+    }
 }
 
 void BrowsersTest::profilesAreFoundInTheirUsualPlaces()
