@@ -235,7 +235,7 @@ int main(int argc, char **argv)
     const Measured htmlRead = measure([&html] { return BookmarkFileReader::read(html); });
     table.add(
         QStringLiteral("HTML file of 100,000 links in 1,000 folders: size"), mib(html.size() / 1048576.0));
-    table.add(QStringLiteral("HTML: read into groups (median of 3)"), Bench::ms(htmlRead.ms),
+    table.add(QStringLiteral("HTML: read into groups, worker thread (median of 3)"), Bench::ms(htmlRead.ms),
         QStringLiteral("< 3000 ms"));
     table.add(QStringLiteral("HTML: peak memory above the file itself"), mib(htmlRead.peakMiB));
     const auto shape = HtmlNestingEstimate::measure(html, NetscapeBookmarkReader::maxNestingDepth);
@@ -273,7 +273,7 @@ int main(int argc, char **argv)
     const QString places = dir.filePath(QStringLiteral("places.sqlite"));
     if (generatePlaces(places)) {
         const Measured placesRead = measure([&places] { return BookmarkFileReader::readFile(places); });
-        table.add(QStringLiteral("places.sqlite of 100,000 links: copy and read (median of 3)"),
+        table.add(QStringLiteral("places.sqlite, 100,000 links: copy and read (median of 3)"),
             Bench::ms(placesRead.ms));
         table.add(QStringLiteral("places.sqlite: links read"),
             placesRead.error.isEmpty() ? QString::number(placesRead.links) : placesRead.error);
