@@ -14,6 +14,9 @@ struct ExportItem
     std::optional<QString> title;
     std::optional<QString> summary;
     QDateTime createdAt;
+    // Carried in memory only, for the formats that hold icons (a browser's bookmark HTML); the
+    // JSON file never reads or writes it.
+    std::optional<QByteArray> iconData = std::nullopt;
 
     bool operator==(const ExportItem &) const = default;
 };
