@@ -2,6 +2,7 @@
 #include "support/TestEnvironment.h"
 #include "support/TestHttpServer.h"
 #include "update/framework/Appcast.h"
+#include "update/framework/UpdateArchive.h"
 #include "update/framework/UpdateInstaller.h"
 #include "update/framework/UpdateRelaunch.h"
 #include "update/framework/UpdateSignature.h"
@@ -14,9 +15,12 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
+#include <cstdio>
 #include <httplib.h>
 #include <map>
 #include <mutex>
+#include <sys/stat.h>
 
 class UpdateTest : public QObject
 {
@@ -192,7 +196,7 @@ void UpdateTest::archiveEntriesMayNotEscape()
     const QString archive = dir.path() + QStringLiteral("/a.tar.gz");
     writeFile(archive, makeTarGz(entries));
     const QString destination = dir.path() + QStringLiteral("/staging/out");
-    const auto result = UpdateInstaller::extractArchive(archive, destination);
+    const auto result = UpdateArchive::extract(archive, destination);
     QVERIFY(!result.ok());
     QVERIFY(!QFileInfo::exists(dir.path() + QStringLiteral("/staging/escaped.txt")));
     QVERIFY(!QFileInfo::exists(QStringLiteral("/tmp/escaped.txt")));
@@ -203,7 +207,7 @@ void UpdateTest::archiveEntriesMayNotEscape()
         makeTarGz({ { QStringLiteral("./bin/tool"), "#!", 0755 }, { QStringLiteral("lib/x.so"), "so", 0644 },
             { QStringLiteral("bin/lib"), {}, 0777, QStringLiteral("../lib") } }));
     const QString goodOut = dir.path() + QStringLiteral("/good");
-    const auto ok = UpdateInstaller::extractArchive(good, goodOut);
+    const auto ok = UpdateArchive::extract(good, goodOut);
     QVERIFY2(ok.ok(), qPrintable(ok.error));
     QVERIFY(QFileInfo(goodOut + QStringLiteral("/bin/tool")).isExecutable());
     QCOMPARE(readFile(goodOut + QStringLiteral("/bin/lib/x.so")), QByteArray("so"));
@@ -284,16 +288,27 @@ void UpdateTest::skippedVersionIsIgnoredOnlyByAutomaticChecks()
 void UpdateTest::tamperedOrMisSizedDownloadIsRefused_data()
 {
     QTest::addColumn<QString>("fault");
-    QTest::newRow("tampered") << "tampered";
-    QTest::newRow("longer than announced") << "longer";
-    QTest::newRow("shorter than announced") << "shorter";
-    QTest::newRow("signed with another key") << "key";
-    QTest::newRow("unsigned") << "unsigned";
+    QTest::addColumn<QStringList>("calls");
+    QTest::addColumn<int>("kind");
+    const QStringList downloaded = { "feed", "found 11", "download", "failed" };
+    const int signature = int(UpdateError::Kind::signatureVerificationFailed);
+    QTest::newRow("tampered") << "tampered" << downloaded << signature;
+    QTest::newRow("longer than announced") << "longer" << downloaded << signature;
+    // The server sent less than the feed announced: the transfer was cut, not forged.
+    QTest::newRow("shorter than announced")
+        << "shorter" << downloaded << int(UpdateError::Kind::networkError);
+    QTest::newRow("signed with another key") << "key" << downloaded << signature;
+    // Nothing is downloaded for an item that could never verify.
+    QTest::newRow("unsigned") << "unsigned" << QStringList({ "feed", "failed" }) << signature;
+    QTest::newRow("malformed signature") << "malformed" << QStringList({ "feed", "failed" }) << signature;
+    QTest::newRow("truncated signature") << "truncated" << QStringList({ "feed", "failed" }) << signature;
 }
 
 void UpdateTest::tamperedOrMisSizedDownloadIsRefused()
 {
     QFETCH(QString, fault);
+    QFETCH(QStringList, calls);
+    QFETCH(int, kind);
     Rig rig;
     QVERIFY(rig.server);
     const QByteArray archive = newRelease();
@@ -308,6 +323,10 @@ void UpdateTest::tamperedOrMisSizedDownloadIsRefused()
         entry.length += 1;
     } else if (fault == QLatin1String("key")) {
         entry.signature = UpdateSignature::sign(archive, UpdateSignature::generateKeyPair().secretKeyBase64);
+    } else if (fault == QLatin1String("malformed")) {
+        entry.signature = "not*base64";
+    } else if (fault == QLatin1String("truncated")) {
+        entry.signature = entry.signature.left(40);
     } else {
         entry.signature.clear();
     }
@@ -315,10 +334,11 @@ void UpdateTest::tamperedOrMisSizedDownloadIsRefused()
     rig.makeUpdater();
     QSignalSpy relaunch(rig.updater.get(), &Updater::relaunchRequested);
     QVERIFY(rig.check());
-    QCOMPARE(rig.delegate.calls, QStringList({ "feed", "found 11", "download", "failed" }));
+    QCOMPARE(rig.delegate.calls, calls);
     QVERIFY(rig.delegate.failure && rig.delegate.failure->updateError());
-    QCOMPARE(rig.delegate.failure->updateError()->kind(), UpdateError::Kind::signatureVerificationFailed);
-    QVERIFY(rig.delegate.failure->localizedDescription().contains(QLatin1String("signature")));
+    QCOMPARE(int(rig.delegate.failure->updateError()->kind()), kind);
+    if (!calls.contains(QLatin1String("download")))
+        QCOMPARE(rig.site->log(), QStringList({ "/feed/" }));
     QVERIFY(rig.installationUntouched());
     QCOMPARE(relaunch.count(), 0);
     QVERIFY(rig.driver.shown.contains(QLatin1String("failed")));
@@ -529,24 +549,32 @@ void UpdateTest::tooLittleDiskSpaceIsReportedBeforeDownloading()
 {
     Rig rig;
     QVERIFY(rig.server);
-    FeedEntry entry = rig.publish(QStringLiteral("11"), newRelease(), QStringLiteral("B-11.tar.gz"));
-    entry.length = qint64(1) << 60;
+    const FeedEntry entry = rig.publish(QStringLiteral("11"), newRelease(), QStringLiteral("B-11.tar.gz"));
     rig.setFeed({ entry });
-    rig.makeUpdater();
+    // The machine's own free space is not the test's business: the figure is given.
+    UpdaterConfiguration c = rig.configuration();
+    QStringList asked;
+    c.freeSpace = [&asked](const QString &folder) -> std::optional<qint64> {
+        asked << folder;
+        return 100;
+    };
+    rig.makeUpdater(c);
     QVERIFY(rig.check());
     QCOMPARE(rig.delegate.calls, QStringList({ "feed", "found 11", "failed" }));
     QCOMPARE(rig.delegate.failure->updateError()->kind(), UpdateError::Kind::insufficientDiskSpace);
+    QCOMPARE(rig.delegate.failure->updateError()->required(), entry.length);
+    QVERIFY(entry.length > 100);
+    QCOMPARE(rig.delegate.failure->updateError()->available(), qint64(100));
+    // Asked where the download is staged: beside the program, on its file system.
+    QCOMPARE(asked, QStringList({ rig.dir.path() }));
     QVERIFY(!rig.site->log().contains(QLatin1String("/feed/B-11.tar.gz")));
     QVERIFY(rig.installationUntouched());
 }
 
 void UpdateTest::signingToolPublishesWhatTheUpdaterAccepts()
 {
-    const QString binaryDir = qEnvironmentVariable("BRAMBLE_TEST_BINARY_DIR");
-    const QString tool
-        = (binaryDir.isEmpty() ? QCoreApplication::applicationDirPath() : binaryDir + QStringLiteral("/bin"))
-        + QStringLiteral("/bramble-sign-update");
-    if (!QFileInfo(tool).isExecutable())
+    const QString tool = signingTool();
+    if (tool.isEmpty())
         QSKIP("bramble-sign-update is not built");
     QTemporaryDir dir;
     const auto run = [&](const QStringList &arguments, QByteArray *output) {
@@ -565,6 +593,26 @@ void UpdateTest::signingToolPublishesWhatTheUpdaterAccepts()
     const QByteArray publicKey = keysOutput.trimmed().split('\n').last().trimmed();
     QVERIFY(UpdateSignature::isValidPublicKey(publicKey));
     QCOMPARE(QFileInfo(keyFile).permissions() & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
+
+    // Private from the instant it exists, even under a umask that hides nothing.
+    {
+        const QString probed = dir.path() + QStringLiteral("/probed.key");
+        const QString mode = dir.path() + QStringLiteral("/mode");
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(CREATION_PROBE));
+        environment.insert(QStringLiteral("BRAMBLE_PROBE_PATH"), probed);
+        environment.insert(QStringLiteral("BRAMBLE_PROBE_OUT"), mode);
+        process.setProcessEnvironment(environment);
+        const mode_t saved = ::umask(0);
+        process.start(tool, { QStringLiteral("generate-keys"), QStringLiteral("--secret-key-file"), probed });
+        ::umask(saved);
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(readFile(mode).trimmed(), QByteArray("600"));
+        QCOMPARE(QFileInfo(probed).permissions(),
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+    }
     QByteArray again;
     QVERIFY(
         run({ QStringLiteral("generate-keys"), QStringLiteral("--secret-key-file"), keyFile }, &again) != 0);
@@ -593,9 +641,27 @@ void UpdateTest::signingToolPublishesWhatTheUpdaterAccepts()
 }
 
 #include "tst_update.moc"
+REGISTER_TEST_SUITE(UpdateTest)
 
-int runUpdaterViewModelTests(int argc, char **argv);
-bool hasUpdaterViewModelTest(const QByteArray &name);
+// A child run of this program that installs and is killed at the named step, as kill -9
+// would: "--install-and-die-at STEP TARGET STAGED atomic|renames".
+int installAndDie(char **argv)
+{
+    const QByteArray step = argv[2];
+    InstallTarget target;
+    target.kind = InstallTarget::Kind::Portable;
+    target.path = QString::fromLocal8Bit(argv[3]);
+    target.executable = QStringLiteral("bramble");
+    UpdateInstaller::InstallOptions options;
+    options.atomicSwap = qstrcmp(argv[5], "atomic") == 0;
+    options.checkpoint = [step](const char *reached) {
+        if (step == reached)
+            ::raise(SIGKILL);
+    };
+    const auto result = UpdateInstaller::install(target, QString::fromLocal8Bit(argv[4]), options);
+    std::fprintf(stderr, "%s\n", qPrintable(result.error));
+    return result.ok() ? 0 : 1;
+}
 
 namespace {
 // Test functions named on the command line, without their data tags.
@@ -617,26 +683,20 @@ QList<QByteArray> requestedFunctions(int argc, char **argv)
 }
 } // namespace
 
-// Two suites in one executable; a function named on the command line runs in its own suite only.
 int main(int argc, char **argv)
 {
+    if (argc == 6 && qstrcmp(argv[1], "--install-and-die-at") == 0)
+        return installAndDie(argv);
     TestEnvironment::isolate();
     QCoreApplication app(argc, argv);
     const QList<QByteArray> names = requestedFunctions(argc, argv);
-    bool framework = names.isEmpty();
-    bool controller = names.isEmpty();
-    for (const QByteArray &name : names) {
-        if (UpdateTest::staticMetaObject.indexOfMethod(name + "()") >= 0)
-            framework = true;
-        if (hasUpdaterViewModelTest(name))
-            controller = true;
-    }
     int failures = 0;
-    if (framework) {
-        UpdateTest test;
-        failures += QTest::qExec(&test, argc, argv);
+    for (const TestSuite &suite : testSuites()) {
+        bool wanted = names.isEmpty();
+        for (const QByteArray &name : names)
+            wanted = wanted || suite.metaObject->indexOfMethod(name + "()") >= 0;
+        if (wanted)
+            failures += suite.run(argc, argv);
     }
-    if (controller)
-        failures += runUpdaterViewModelTests(argc, argv);
     return failures;
 }
