@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTextBrowser>
+#include <QScopeGuard>
 #include <QTextDocument>
 #include <atomic>
 #include <fcntl.h>
@@ -293,12 +294,23 @@ void UpdateUiTest::releaseNotesLoadNothing()
     const QString fifo = dir.path() + QStringLiteral("/fifo");
     QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     std::atomic<bool> opened { false };
+    std::atomic<bool> stop { false };
     std::thread writer([&] {
-        const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY);
-        if (fd >= 0) {
-            opened = true;
-            ::close(fd);
+        while (!stop) {
+            const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY);
+            if (fd >= 0) {
+                if (!stop)
+                    opened = true;
+                ::close(fd);
+            }
         }
+    });
+    // However the test ends, the writer is let go: a reader that does not wait wakes it.
+    const auto release = qScopeGuard([&] {
+        stop = true;
+        const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+        writer.join();
+        ::close(reader);
     });
     const QString big = dir.path() + QStringLiteral("/big.bin");
     {
@@ -340,11 +352,6 @@ void UpdateUiTest::releaseNotesLoadNothing()
             !notes->document()->resource(QTextDocument::ImageResource, QUrl::fromLocalFile(path)).isValid());
     QVERIFY(!notes->loadResource(QTextDocument::ImageResource, QUrl::fromLocalFile(picture)).isValid());
     QVERIFY(!opened.load());
-
-    // Let the writer go.
-    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
-    writer.join();
-    ::close(reader);
 }
 
 void UpdateUiTest::releaseNotesKeepTextAndWebLinksOnly_data()
