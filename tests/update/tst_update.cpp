@@ -15,12 +15,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <csignal>
-#include <cstdio>
 #include <httplib.h>
 #include <map>
 #include <mutex>
-#include <sys/stat.h>
 
 class UpdateTest : public QObject
 {
@@ -52,7 +49,6 @@ private Q_SLOTS:
     void cancelledDownloadInstallsNothing();
     void automaticDownloadHappensBeforeTheQuestion();
     void tooLittleDiskSpaceIsReportedBeforeDownloading();
-    void signingToolPublishesWhatTheUpdaterAccepts();
 };
 
 void UpdateTest::versionsCompareComponentByComponent_data()
@@ -571,132 +567,5 @@ void UpdateTest::tooLittleDiskSpaceIsReportedBeforeDownloading()
     QVERIFY(rig.installationUntouched());
 }
 
-void UpdateTest::signingToolPublishesWhatTheUpdaterAccepts()
-{
-    const QString tool = signingTool();
-    if (tool.isEmpty())
-        QSKIP("bramble-sign-update is not built");
-    QTemporaryDir dir;
-    const auto run = [&](const QStringList &arguments, QByteArray *output) {
-        QProcess process;
-        process.start(tool, arguments);
-        if (!process.waitForFinished(60000))
-            return -1;
-        *output = process.readAllStandardOutput();
-        return process.exitCode();
-    };
-    QByteArray keysOutput;
-    const QString keyFile = dir.path() + QStringLiteral("/secret.key");
-    QCOMPARE(
-        run({ QStringLiteral("generate-keys"), QStringLiteral("--secret-key-file"), keyFile }, &keysOutput),
-        0);
-    const QByteArray publicKey = keysOutput.trimmed().split('\n').last().trimmed();
-    QVERIFY(UpdateSignature::isValidPublicKey(publicKey));
-    QCOMPARE(QFileInfo(keyFile).permissions() & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
-
-    // Private from the instant it exists, even under a umask that hides nothing.
-    {
-        const QString probed = dir.path() + QStringLiteral("/probed.key");
-        const QString mode = dir.path() + QStringLiteral("/mode");
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(CREATION_PROBE));
-        environment.insert(QStringLiteral("BRAMBLE_PROBE_PATH"), probed);
-        environment.insert(QStringLiteral("BRAMBLE_PROBE_OUT"), mode);
-        process.setProcessEnvironment(environment);
-        const mode_t saved = ::umask(0);
-        process.start(tool, { QStringLiteral("generate-keys"), QStringLiteral("--secret-key-file"), probed });
-        ::umask(saved);
-        QVERIFY(process.waitForFinished(60000));
-        QCOMPARE(process.exitCode(), 0);
-        QCOMPARE(readFile(mode).trimmed(), QByteArray("600"));
-        QCOMPARE(QFileInfo(probed).permissions(),
-            QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
-    }
-    QByteArray again;
-    QVERIFY(
-        run({ QStringLiteral("generate-keys"), QStringLiteral("--secret-key-file"), keyFile }, &again) != 0);
-
-    const QByteArray archive = newRelease();
-    writeFile(dir.path() + QStringLiteral("/B-12.tar.gz"), archive);
-    QByteArray itemXml;
-    QCOMPARE(run({ QStringLiteral("sign"), dir.path() + QStringLiteral("/B-12.tar.gz"),
-                     QStringLiteral("--secret-key-file"), keyFile, QStringLiteral("--url"),
-                     QStringLiteral("https://updates.example/linux/B-12.tar.gz"), QStringLiteral("--build"),
-                     QStringLiteral("12"), QStringLiteral("--display-version"), QStringLiteral("1.2") },
-                 &itemXml),
-        0);
-    const QByteArray feed = QByteArray("<rss version=\"2.0\" xmlns:bramble=\"") + kBrambleUpdateNamespace
-        + "\"><channel>" + itemXml + "</channel></rss>";
-    const AppcastParseResult parsed = parseAppcast(feed);
-    QVERIFY2(parsed.error.isEmpty(), qPrintable(parsed.error));
-    QCOMPARE(parsed.items.size(), 1);
-    const AppcastItem &item = parsed.items.first();
-    QCOMPARE(item.versionString, QStringLiteral("12"));
-    QCOMPARE(item.displayVersionString, QStringLiteral("1.2"));
-    QCOMPARE(item.contentLength, quint64(archive.size()));
-    QCOMPARE(item.archiveKind(), AppcastItem::ArchiveKind::Portable);
-    QVERIFY(item.date.has_value());
-    QVERIFY(UpdateSignature::verify(archive, item.edSignature, publicKey));
-}
-
 #include "tst_update.moc"
 REGISTER_TEST_SUITE(UpdateTest)
-
-// A child run of this program that installs and is killed at the named step, as kill -9
-// would: "--install-and-die-at STEP TARGET STAGED atomic|renames".
-int installAndDie(char **argv)
-{
-    const QByteArray step = argv[2];
-    InstallTarget target;
-    target.kind = InstallTarget::Kind::Portable;
-    target.path = QString::fromLocal8Bit(argv[3]);
-    target.executable = QStringLiteral("bramble");
-    UpdateInstaller::InstallOptions options;
-    options.atomicSwap = qstrcmp(argv[5], "atomic") == 0;
-    options.checkpoint = [step](const char *reached) {
-        if (step == reached)
-            ::raise(SIGKILL);
-    };
-    const auto result = UpdateInstaller::install(target, QString::fromLocal8Bit(argv[4]), options);
-    std::fprintf(stderr, "%s\n", qPrintable(result.error));
-    return result.ok() ? 0 : 1;
-}
-
-namespace {
-// Test functions named on the command line, without their data tags.
-QList<QByteArray> requestedFunctions(int argc, char **argv)
-{
-    QList<QByteArray> names;
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray argument(argv[i]);
-        if (argument.startsWith('-')) {
-            // Options that take a value.
-            if (argument == "-o" || argument == "-maxwarnings" || argument == "-eventdelay"
-                || argument == "-keydelay" || argument == "-mousedelay")
-                ++i;
-            continue;
-        }
-        names.append(argument.split(':').first());
-    }
-    return names;
-}
-} // namespace
-
-int main(int argc, char **argv)
-{
-    if (argc == 6 && qstrcmp(argv[1], "--install-and-die-at") == 0)
-        return installAndDie(argv);
-    TestEnvironment::isolate();
-    QCoreApplication app(argc, argv);
-    const QList<QByteArray> names = requestedFunctions(argc, argv);
-    int failures = 0;
-    for (const TestSuite &suite : testSuites()) {
-        bool wanted = names.isEmpty();
-        for (const QByteArray &name : names)
-            wanted = wanted || suite.metaObject->indexOfMethod(name + "()") >= 0;
-        if (wanted)
-            failures += suite.run(argc, argv);
-    }
-    return failures;
-}

@@ -1,10 +1,12 @@
 #include "UpdateTestSupport.h"
 #include "update/UpdaterViewModel.h"
+#include "update/framework/Appcast.h"
 #include "update/framework/UpdateTransport.h"
 
 #include <QProcess>
 #include <QSettings>
 #include <atomic>
+#include <sys/stat.h>
 
 namespace {
 // Sends the first half of body under a header that announces all of it (or, with
@@ -63,6 +65,7 @@ private Q_SLOTS:
     void buildWithoutFeedMakesNoCheck_data();
     void buildWithoutFeedMakesNoCheck();
     void loopbackIsTheOnlyPlainHttp();
+    void signingToolPublishesWhatTheUpdaterAccepts();
 };
 
 void UpdateFeedTest::feedRedirectStaysBeneathTheFeed()
@@ -348,6 +351,75 @@ void UpdateFeedTest::loopbackIsTheOnlyPlainHttp()
     QVERIFY(sign(QStringLiteral("http://[::1]:8080/feed/a.tar.gz")));
     QVERIFY(sign(QStringLiteral("https://updates.example/feed/a.tar.gz")));
     QVERIFY(!sign(QStringLiteral("http://updates.example/feed/a.tar.gz")));
+}
+
+void UpdateFeedTest::signingToolPublishesWhatTheUpdaterAccepts()
+{
+    const QString tool = signingTool();
+    if (tool.isEmpty())
+        QSKIP("bramble-sign-update is not built");
+    QTemporaryDir dir;
+    const auto run = [&](const QStringList &arguments, QByteArray *output) {
+        QProcess process;
+        process.start(tool, arguments);
+        if (!process.waitForFinished(60000))
+            return -1;
+        *output = process.readAllStandardOutput();
+        return process.exitCode();
+    };
+    QByteArray keysOutput;
+    const QString keyFile = dir.path() + QStringLiteral("/secret.key");
+    QCOMPARE(
+        run({ QStringLiteral("generate-keys"), QStringLiteral("--secret-key-file"), keyFile }, &keysOutput),
+        0);
+    const QByteArray publicKey = keysOutput.trimmed().split('\n').last().trimmed();
+    QVERIFY(UpdateSignature::isValidPublicKey(publicKey));
+    QCOMPARE(QFileInfo(keyFile).permissions() & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
+
+    // Private from the instant it exists, even under a umask that hides nothing.
+    {
+        const QString probed = dir.path() + QStringLiteral("/probed.key");
+        const QString mode = dir.path() + QStringLiteral("/mode");
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(CREATION_PROBE));
+        environment.insert(QStringLiteral("BRAMBLE_PROBE_PATH"), probed);
+        environment.insert(QStringLiteral("BRAMBLE_PROBE_OUT"), mode);
+        process.setProcessEnvironment(environment);
+        const mode_t saved = ::umask(0);
+        process.start(tool, { QStringLiteral("generate-keys"), QStringLiteral("--secret-key-file"), probed });
+        ::umask(saved);
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(readFile(mode).trimmed(), QByteArray("600"));
+        QCOMPARE(QFileInfo(probed).permissions(),
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+    }
+    QByteArray again;
+    QVERIFY(
+        run({ QStringLiteral("generate-keys"), QStringLiteral("--secret-key-file"), keyFile }, &again) != 0);
+
+    const QByteArray archive = newRelease();
+    writeFile(dir.path() + QStringLiteral("/B-12.tar.gz"), archive);
+    QByteArray itemXml;
+    QCOMPARE(run({ QStringLiteral("sign"), dir.path() + QStringLiteral("/B-12.tar.gz"),
+                     QStringLiteral("--secret-key-file"), keyFile, QStringLiteral("--url"),
+                     QStringLiteral("https://updates.example/linux/B-12.tar.gz"), QStringLiteral("--build"),
+                     QStringLiteral("12"), QStringLiteral("--display-version"), QStringLiteral("1.2") },
+                 &itemXml),
+        0);
+    const QByteArray feed = QByteArray("<rss version=\"2.0\" xmlns:bramble=\"") + kBrambleUpdateNamespace
+        + "\"><channel>" + itemXml + "</channel></rss>";
+    const AppcastParseResult parsed = parseAppcast(feed);
+    QVERIFY2(parsed.error.isEmpty(), qPrintable(parsed.error));
+    QCOMPARE(parsed.items.size(), 1);
+    const AppcastItem &item = parsed.items.first();
+    QCOMPARE(item.versionString, QStringLiteral("12"));
+    QCOMPARE(item.displayVersionString, QStringLiteral("1.2"));
+    QCOMPARE(item.contentLength, quint64(archive.size()));
+    QCOMPARE(item.archiveKind(), AppcastItem::ArchiveKind::Portable);
+    QVERIFY(item.date.has_value());
+    QVERIFY(UpdateSignature::verify(archive, item.edSignature, publicKey));
 }
 
 #include "tst_update_feed.moc"

@@ -12,8 +12,8 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTextBrowser>
 #include <QScopeGuard>
+#include <QTextBrowser>
 #include <QTextDocument>
 #include <atomic>
 #include <fcntl.h>
