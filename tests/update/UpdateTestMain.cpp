@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <vector>
 
 // A child run of this program that installs and is killed at the named step, as kill -9
 // would: "--install-and-die-at STEP TARGET STAGED atomic|renames".
@@ -28,22 +29,35 @@ int installAndDie(char **argv)
 }
 
 namespace {
-// Test functions named on the command line, without their data tags.
-QList<QByteArray> requestedFunctions(int argc, char **argv)
+bool takesValue(const QByteArray &option)
 {
-    QList<QByteArray> names;
+    return option == "-o" || option == "-maxwarnings" || option == "-eventdelay" || option == "-keydelay"
+        || option == "-mousedelay";
+}
+
+// The arguments for one suite: every option, and only the functions it has.
+QList<QByteArray> argumentsFor(const QMetaObject *suite, int argc, char **argv, bool *namesAny)
+{
+    QList<QByteArray> arguments { argv[0] };
+    *namesAny = false;
+    bool anyFunction = false;
     for (int i = 1; i < argc; ++i) {
         const QByteArray argument(argv[i]);
         if (argument.startsWith('-')) {
-            // Options that take a value.
-            if (argument == "-o" || argument == "-maxwarnings" || argument == "-eventdelay"
-                || argument == "-keydelay" || argument == "-mousedelay")
-                ++i;
+            arguments << argument;
+            if (takesValue(argument) && i + 1 < argc)
+                arguments << QByteArray(argv[++i]);
             continue;
         }
-        names.append(argument.split(':').first());
+        anyFunction = true;
+        if (suite->indexOfMethod(argument.split(':').first() + "()") >= 0) {
+            arguments << argument;
+            *namesAny = true;
+        }
     }
-    return names;
+    if (!anyFunction)
+        *namesAny = true;
+    return arguments;
 }
 } // namespace
 
@@ -53,14 +67,16 @@ int main(int argc, char **argv)
         return installAndDie(argv);
     TestEnvironment::isolate();
     QCoreApplication app(argc, argv);
-    const QList<QByteArray> names = requestedFunctions(argc, argv);
     int failures = 0;
     for (const TestSuite &suite : testSuites()) {
-        bool wanted = names.isEmpty();
-        for (const QByteArray &name : names)
-            wanted = wanted || suite.metaObject->indexOfMethod(name + "()") >= 0;
-        if (wanted)
-            failures += suite.run(argc, argv);
+        bool wanted = false;
+        QList<QByteArray> arguments = argumentsFor(suite.metaObject, argc, argv, &wanted);
+        if (!wanted)
+            continue;
+        std::vector<char *> pointers;
+        for (QByteArray &argument : arguments)
+            pointers.push_back(argument.data());
+        failures += suite.run(int(pointers.size()), pointers.data());
     }
     return failures;
 }

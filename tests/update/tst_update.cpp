@@ -130,6 +130,9 @@ void UpdateTest::feedIsRead()
 void UpdateTest::brokenFeedIsAnError()
 {
     QVERIFY(!parseAppcast("<rss><channel><item></channel></rss>").error.isEmpty());
+    QVERIFY(!parseAppcast("<rss><channel><item></channel></rss>").endedEarly);
+    // Stopped in the middle, as a cut transfer leaves it.
+    QVERIFY(parseAppcast("<rss version=\"2.0\"><channel><item><title>Bram").endedEarly);
     QVERIFY(!parseAppcast("<html><body/></html>").error.isEmpty());
     QVERIFY(!parseAppcast("").error.isEmpty());
     QVERIFY(parseAppcast("<rss version=\"2.0\"><channel/></rss>").error.isEmpty());

@@ -103,18 +103,24 @@ void UpdateFeedTest::shortTransfersAreNetworkErrors_data()
 {
     QTest::addColumn<QString>("what");
     QTest::addColumn<QStringList>("calls");
+    QTest::addColumn<int>("kind");
     const QStringList feed = { "feed", "failed" };
     const QStringList archive = { "feed", "found 11", "download", "failed" };
-    QTest::newRow("feed cut short of its Content-Length") << "feed" << feed;
-    QTest::newRow("feed cut inside its chunks") << "feed chunked" << feed;
-    QTest::newRow("archive cut short of its Content-Length") << "archive" << archive;
-    QTest::newRow("archive cut inside its chunks") << "archive chunked" << archive;
+    const int network = int(UpdateError::Kind::networkError);
+    QTest::newRow("feed cut short of its Content-Length") << "feed" << feed << network;
+    QTest::newRow("feed cut inside its chunks") << "feed chunked" << feed << network;
+    QTest::newRow("archive cut short of its Content-Length") << "archive" << archive << network;
+    QTest::newRow("archive cut inside its chunks") << "archive chunked" << archive << network;
+    // Sent whole, a broken document is the feed's fault.
+    QTest::newRow("feed whole but broken")
+        << "feed whole" << feed << int(UpdateError::Kind::appcastParsingFailed);
 }
 
 void UpdateFeedTest::shortTransfersAreNetworkErrors()
 {
     QFETCH(QString, what);
     QFETCH(QStringList, calls);
+    QFETCH(int, kind);
     // A server of our own that cuts one answer short; made before the updater, so that the
     // updater's connections close before it stops.
     TestHttpServer server;
@@ -126,7 +132,12 @@ void UpdateFeedTest::shortTransfersAreNetworkErrors()
     server.server().Get("/feed/", [feed](const httplib::Request &, httplib::Response &response) {
         response.set_content(feed->toStdString(), "application/rss+xml");
     });
-    if (cutFeed)
+    if (what == QLatin1String("feed whole")) {
+        const QByteArray whole = makeFeed({}).left(60);
+        server.server().Get("/cut/", [whole](const httplib::Request &, httplib::Response &response) {
+            response.set_content(whole.toStdString(), "application/rss+xml");
+        });
+    } else if (cutFeed)
         serveCut(server.server(), "/cut/",
             makeFeed({ rig.publish(QStringLiteral("11"), release, QStringLiteral("B.tar.gz")) }), chunked);
     else
@@ -139,8 +150,10 @@ void UpdateFeedTest::shortTransfersAreNetworkErrors()
     QCOMPARE(rig.delegate.calls, calls);
     const UpdateError *error = rig.delegate.failure->updateError();
     QVERIFY2(error, qPrintable(rig.delegate.failure->localizedDescription()));
-    QVERIFY2(error->kind() == UpdateError::Kind::networkError, qPrintable(error->localizedDescription()));
+    QVERIFY2(int(error->kind()) == kind, qPrintable(error->localizedDescription()));
     QVERIFY(rig.installationUntouched());
+    if (kind != int(UpdateError::Kind::networkError))
+        return;
 
     // The controller reads it as a network issue, not as a feed or signature problem.
     UpdaterViewModel model(modelConfiguration(rig));

@@ -139,6 +139,7 @@ QCoro::Task<DownloadResult> downloadUpdateFile(
 
     result.received = transfer->received;
     result.limit = options.maxBytes;
+    result.announced = transfer->announced;
     result.httpStatus = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const bool httpFailure = result.httpStatus != 0 && result.httpStatus != 200;
     if (handle->isCancelled()) {

@@ -36,6 +36,8 @@ struct DownloadResult
     qint64 received = 0;
     // The maxBytes the transfer was held to.
     qint64 limit = 0;
+    // The response's Content-Length; -1 when it sent none.
+    qint64 announced = -1;
     QByteArray body;
     QUrl refusedRedirect;
 

@@ -273,6 +273,16 @@ QCoro::Task<> Updater::runSession(bool userInitiated)
         co_return;
     }
     const AppcastParseResult parsed = parseAppcast(fetched.body);
+    // Without a Content-Length a cut transfer can look complete (Qt ends a chunked reply
+    // when the connection closes); a document that stops short is then the sign of it.
+    if (!parsed.error.isEmpty() && parsed.endedEarly && fetched.announced < 0) {
+        DownloadResult cut = fetched;
+        cut.status = DownloadResult::Status::NetworkError;
+        cut.error = QStringLiteral("the feed ended early, the transfer was cut (%1)").arg(parsed.error);
+        fail(downloadFailure(cut, QStringLiteral("feed")), userInitiated);
+        finish();
+        co_return;
+    }
     if (!parsed.error.isEmpty()) {
         fail(UpdateError::appcastParsingFailed(
                  error(FeedParse, QStringLiteral("the update feed could not be parsed: ") + parsed.error)),
