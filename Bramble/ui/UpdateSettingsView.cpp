@@ -265,6 +265,8 @@ void ManualUpdateSection::refresh()
     if (!symbol.isEmpty())
         m_statusIcon->setPixmap(Symbols::icon(symbol, tint).pixmap(14, 14));
     m_status->setText(m_model->statusText());
+    // Without a feed there is nothing to be ready for: the notice says what there is instead.
+    m_status->setVisible(m_model->updatesConfigured());
     m_notConfigured->setVisible(!m_model->updatesConfigured());
     m_check->setEnabled(m_model->canCheckForUpdates() && !checking);
 

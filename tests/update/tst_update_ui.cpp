@@ -444,6 +444,7 @@ void UpdateUiTest::tabSaysWhenThisBuildHasNoUpdates()
     QVERIFY(QTest::qWaitFor([&] { return model.updaterController() != nullptr; }, 10000));
     view.refresh();
     QVERIFY(visible(&view, "updatesNotConfiguredNotice"));
+    QVERIFY(!visible(&view, "statusText"));
     QVERIFY(text(&view, "updatesNotConfiguredNotice").contains(QStringLiteral("软件包管理器")));
     QVERIFY(!child<QPushButton>(&view, "checkForUpdatesButton")->isEnabled());
     QVERIFY(!child<QCheckBox>(&view, "automaticChecksToggle")->isEnabled());
