@@ -1,7 +1,9 @@
 #include "UpdateDialogs.h"
 
+#include "LinkOpener.h"
 #include "Symbols.h"
 #include "update/ByteCountFormatter.h"
+#include "update/ReleaseNotes.h"
 #include "update/UpdaterViewModel.h"
 
 #include <QDialog>
@@ -12,8 +14,43 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QVBoxLayout>
 #include <memory>
+
+namespace {
+// Loads nothing, whatever the text names. Qt would otherwise read files named by images
+// and style sheets on the main thread, from a FIFO or /dev/zero as readily as from a picture.
+class OfflineDocument : public QTextDocument
+{
+public:
+    explicit OfflineDocument(QObject *parent)
+        : QTextDocument(parent)
+    {
+        setResourceProvider([](const QUrl &) { return QVariant(); });
+    }
+
+protected:
+    QVariant loadResource(int, const QUrl &) override { return QVariant(); }
+};
+
+class ReleaseNotesBrowser : public QTextBrowser
+{
+public:
+    explicit ReleaseNotesBrowser(QWidget *parent)
+        : QTextBrowser(parent)
+    {
+        setDocument(new OfflineDocument(this));
+        setOpenLinks(false);
+        setOpenExternalLinks(false);
+        // Web addresses go to the browser; anything else is ignored.
+        connect(this, &QTextBrowser::anchorClicked, this,
+            [](const QUrl &url) { LinkOpener::openLink(url.toString(QUrl::FullyEncoded)); });
+    }
+
+    QVariant loadResource(int, const QUrl &) override { return QVariant(); }
+};
+} // namespace
 
 UpdateDialogs::UpdateDialogs(UpdaterViewModel *model, QWidget *parent)
     : QObject(parent)
@@ -66,16 +103,13 @@ void UpdateDialogs::showUpdateFound(const AppcastItem &item, std::function<void(
 
     auto *notesHeading = new QLabel(QStringLiteral("<b>Release Notes:</b>"), dialog);
     layout->addWidget(notesHeading);
-    auto *notes = new QTextBrowser(dialog);
+    auto *notes = new ReleaseNotesBrowser(dialog);
     notes->setObjectName(QStringLiteral("releaseNotes"));
-    // Release notes come from the network: show them, never follow or load from them.
-    notes->setOpenLinks(false);
-    notes->setOpenExternalLinks(false);
-    const QString text = item.itemDescription.value_or(QString());
-    if (text.isEmpty())
+    const QString html = ReleaseNotes::safeHtml(item.itemDescription.value_or(QString()));
+    if (html.isEmpty())
         notes->setPlainText(QStringLiteral("No release notes."));
     else
-        notes->setHtml(text);
+        notes->setHtml(html);
     notes->setMinimumSize(420, 180);
     layout->addWidget(notes, 1);
 

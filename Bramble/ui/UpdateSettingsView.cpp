@@ -148,6 +148,9 @@ void AutomaticUpdateSection::refresh()
         return;
     m_checks->setChecked(m_model->automaticallyChecksForUpdates());
     m_downloads->setChecked(m_model->automaticallyDownloadsUpdates());
+    // Without a feed the toggles would promise checks that never come.
+    m_checks->setEnabled(m_model->updatesConfigured());
+    m_downloads->setEnabled(m_model->updatesConfigured());
     m_disabledCaption->setVisible(!m_model->automaticallyChecksForUpdates());
 }
 
@@ -177,6 +180,11 @@ ManualUpdateSection::ManualUpdateSection(UpdaterViewModel *model, QWidget *paren
     statusRow->addWidget(m_statusIcon);
     statusRow->addWidget(m_status, 1);
     layout->addLayout(statusRow);
+
+    m_notConfigured = caption(this,
+        QStringLiteral("这个版本的 Bramble 没有配置更新源：它由安装它的软件包管理器更新，或者不会更新。"));
+    m_notConfigured->setObjectName(QStringLiteral("updatesNotConfiguredNotice"));
+    layout->addWidget(m_notConfigured);
 
     m_check = new QPushButton(QStringLiteral("Check for Updates"), this);
     m_check->setObjectName(QStringLiteral("checkForUpdatesButton"));
@@ -257,6 +265,9 @@ void ManualUpdateSection::refresh()
     if (!symbol.isEmpty())
         m_statusIcon->setPixmap(Symbols::icon(symbol, tint).pixmap(14, 14));
     m_status->setText(m_model->statusText());
+    // Without a feed there is nothing to be ready for: the notice says what there is instead.
+    m_status->setVisible(m_model->updatesConfigured());
+    m_notConfigured->setVisible(!m_model->updatesConfigured());
     m_check->setEnabled(m_model->canCheckForUpdates() && !checking);
 
     const auto &error = m_model->updateError();

@@ -56,6 +56,7 @@ private:
     QProgressBar *m_spinner = nullptr;
     QLabel *m_statusIcon = nullptr;
     QLabel *m_status = nullptr;
+    QLabel *m_notConfigured = nullptr;
     QPushButton *m_check = nullptr;
     QWidget *m_errorBox = nullptr;
     QLabel *m_errorDescription = nullptr;

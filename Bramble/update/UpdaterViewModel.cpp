@@ -2,11 +2,15 @@
 
 #include "BuildConfig.h"
 #include "ByteCountFormatter.h"
+#include "framework/UpdateInstaller.h"
+#include "framework/UpdateSignature.h"
+#include "framework/UpdateTransport.h"
 #include "platform/AppInfo.h"
 #include "platform/Console.h"
 
 #include <QStandardPaths>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <cstdio>
 #include <limits>
@@ -39,6 +43,15 @@ QString quoted(const QString &text)
     return QLatin1Char('"') + escaped + QLatin1Char('"');
 }
 } // namespace
+
+bool UpdaterViewModelConfiguration::hasUpdateService() const
+{
+    const QUrl feed(feedURL);
+    // .invalid never resolves (RFC 2606): it marks a build made without a feed.
+    const QString host = feed.host().toLower();
+    return !feedURL.isEmpty() && isPermittedUpdateTransport(feed) && host != QLatin1String("invalid")
+        && !host.endsWith(QLatin1String(".invalid")) && UpdateSignature::isValidPublicKey(publicKey);
+}
 
 UpdaterViewModelConfiguration UpdaterViewModelConfiguration::standard()
 {
@@ -78,6 +91,7 @@ UpdaterViewModel::UpdaterViewModel(UpdaterViewModelConfiguration configuration, 
 
 UpdaterViewModel::~UpdaterViewModel()
 {
+    m_startupRecovery.waitForFinished();
     // The controller calls back into this object; it must go first.
     delete m_updaterController;
     m_updaterController = nullptr;
@@ -115,7 +129,18 @@ void UpdaterViewModel::setUp()
     framework.settingsPath = m_configuration.settingsPath;
     framework.firstCheckDelay = m_configuration.firstCheckDelay;
     framework.checkInterval = m_configuration.checkInterval;
-    m_updaterController = new StandardUpdaterController(true, framework, this, m_userDriver, this);
+    framework.lastCheckDate = m_lastUpdateCheckDate;
+    framework.now = m_configuration.now;
+    // Without a feed the updater never starts: no checks, and nothing to check with.
+    const bool configured = updatesConfigured();
+    if (configured) {
+        const InstallTarget target = m_configuration.installTarget;
+        m_startupRecovery
+            = QtConcurrent::run([target] { UpdateInstaller::recoverInterruptedInstall(target, true); });
+    } else {
+        Console::printLine(QStringLiteral("🚫 No update feed or key in this build - no update checks"));
+    }
+    m_updaterController = new StandardUpdaterController(configured, framework, this, m_userDriver, this);
     Updater *updater = m_updaterController->updater();
     updater->setAutomaticallyChecksForUpdates(m_automaticallyChecksForUpdates);
     updater->setAutomaticallyDownloadsUpdates(m_automaticallyDownloadsUpdates);
@@ -144,6 +169,11 @@ void UpdaterViewModel::checkForUpdates()
 {
     if (m_isCheckingForUpdates)
         return;
+    if (!updatesConfigured()) {
+        Console::printLine(
+            QStringLiteral("🚫 This build has no update feed - update it through its package manager"));
+        return;
+    }
     // The updater is busy with an update it already reported (a dialog or a download is
     // open): a check now would get no answer and leave the state stuck at "checking".
     if (m_updaterController && !m_updaterController->updater()->canCheckForUpdates()) {

@@ -5,6 +5,7 @@
 #include "framework/Updater.h"
 
 #include <QDateTime>
+#include <QFuture>
 #include <QObject>
 #include <QSet>
 #include <QSettings>
@@ -26,6 +27,10 @@ struct UpdaterViewModelConfiguration
     std::chrono::milliseconds firstCheckDelay { std::chrono::seconds(30) };
     std::chrono::milliseconds checkInterval { std::chrono::hours(24) };
     std::function<QDateTime()> now = [] { return QDateTime::currentDateTimeUtc(); };
+
+    // A feed that can exist and a key to check its releases with. Without them this build
+    // is updated by its package manager, or not at all: it makes no checks.
+    bool hasUpdateService() const;
 
     // The build's values; BRAMBLE_UPDATE_FEED_URL overrides the feed address.
     static UpdaterViewModelConfiguration standard();
@@ -73,6 +78,10 @@ public:
     QSettings *userDefaults() const { return m_userDefaults.get(); }
     QSet<QString> allowedAppcastURLs() const { return m_allowedAppcastURLs; }
     const UpdaterViewModelConfiguration &configuration() const { return m_configuration; }
+    // False for a build without an update feed or key: checks are never made.
+    bool updatesConfigured() const { return m_configuration.hasUpdateService(); }
+    // Set-up puts right what an interrupted install left beside the program, on a worker.
+    QFuture<void> startupRecovery() const { return m_startupRecovery; }
     // The dialogs; may be given before or after set-up.
     void setUserDriver(UpdateUserDriver *driver);
 
@@ -129,4 +138,5 @@ private:
     std::unique_ptr<QSettings> m_userDefaults;
     QSet<QString> m_allowedAppcastURLs;
     UpdateUserDriver *m_userDriver = nullptr;
+    QFuture<void> m_startupRecovery;
 };

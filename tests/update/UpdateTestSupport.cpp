@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QTemporaryFile>
+#include <algorithm>
 #include <archive.h>
 #include <archive_entry.h>
 #include <cstdio>
@@ -42,6 +43,35 @@ QByteArray makeTarGz(const QList<ArchiveEntry> &entries)
     archive_write_free(writer);
     buffer.truncate(qsizetype(used));
     return buffer;
+}
+
+QList<TestSuite> &testSuites()
+{
+    static QList<TestSuite> suites;
+    return suites;
+}
+
+QString signingTool()
+{
+    const QString binaryDir = qEnvironmentVariable("BRAMBLE_TEST_BINARY_DIR");
+    const QString tool
+        = (binaryDir.isEmpty() ? QCoreApplication::applicationDirPath() : binaryDir + QStringLiteral("/bin"))
+        + QStringLiteral("/bramble-sign-update");
+    return QFileInfo(tool).isExecutable() ? tool : QString();
+}
+
+QList<ArchiveEntry> withPortableMarker(QList<ArchiveEntry> entries, const QString &version)
+{
+    const QString top = QStringLiteral("Bramble/");
+    PortableManifest manifest;
+    manifest.version = version;
+    for (const ArchiveEntry &e : std::as_const(entries)) {
+        if (!e.directory && e.name.startsWith(top))
+            manifest.files.append(e.name.mid(top.size()));
+    }
+    std::sort(manifest.files.begin(), manifest.files.end(), PortableManifest::lessThan);
+    entries.append({ top + QLatin1String(PortableManifest::kFileName), manifest.serialize() });
+    return entries;
 }
 
 QByteArray makeFeed(const QList<FeedEntry> &entries)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/TestHttpServer.h"
+#include "update/framework/PortableManifest.h"
 #include "update/framework/UpdateInstaller.h"
 #include "update/framework/UpdateSignature.h"
 #include "update/framework/Updater.h"
@@ -16,10 +17,33 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
 #include <httplib.h>
 #include <map>
 #include <memory>
 #include <mutex>
+
+// Several test classes in one executable: each registers itself, and main runs those that
+// hold a function named on the command line (all when none is named).
+struct TestSuite
+{
+    const QMetaObject *metaObject;
+    std::function<int(int argc, char **argv)> run;
+};
+QList<TestSuite> &testSuites();
+#define REGISTER_TEST_SUITE(Class)                                                                           \
+    namespace {                                                                                              \
+        const bool registered##Class = [] {                                                                  \
+            testSuites().append({ &Class::staticMetaObject, [](int argc, char **argv) {                      \
+                                     Class test;                                                             \
+                                     return QTest::qExec(&test, argc, argv);                                 \
+                                 } });                                                                       \
+            return true;                                                                                     \
+        }();                                                                                                 \
+    }
+
+// The release tool next to the tests, or empty when it is not built.
+QString signingTool();
 
 // Builds .tar.gz archives with libarchive, entries in the given order.
 struct ArchiveEntry
@@ -40,6 +64,9 @@ struct ArchiveEntry
     bool directory = false;
 };
 QByteArray makeTarGz(const QList<ArchiveEntry> &entries);
+// The entries of a release under Bramble/, with the marker that lists them added.
+QList<ArchiveEntry> withPortableMarker(
+    QList<ArchiveEntry> entries, const QString &version = QStringLiteral("1.x"));
 
 struct FeedEntry
 {
@@ -195,6 +222,15 @@ inline void writeFile(const QString &path, const QByteArray &data, QFile::Permis
 inline const QFile::Permissions kExecutable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
     | QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
 
+// Marks folder as a portable release holding what is in it now.
+inline void markPortable(const QString &folder, const QString &version = QStringLiteral("1.10"))
+{
+    QString error;
+    const auto manifest = PortableManifest::forFolder(folder, version, &error);
+    QVERIFY2(manifest, qPrintable(error));
+    writeFile(folder + QLatin1Char('/') + QLatin1String(PortableManifest::kFileName), manifest->serialize());
+}
+
 // Everything one update session needs: a feed under /feed/, a portable installation,
 // a key pair and the updater wired to a recording delegate.
 struct Rig
@@ -216,6 +252,7 @@ struct Rig
         installPath = dir.path() + QStringLiteral("/Bramble");
         writeFile(installPath + QStringLiteral("/bramble"), "old program", kExecutable);
         writeFile(installPath + QStringLiteral("/data.txt"), "old data");
+        markPortable(installPath);
     }
 
     UpdaterConfiguration configuration()
@@ -280,8 +317,8 @@ struct Rig
 
 inline QByteArray newRelease(const QByteArray &program = "new program")
 {
-    return makeTarGz({ { QStringLiteral("Bramble/"), {}, 0755, {}, true },
+    return makeTarGz(withPortableMarker({ { QStringLiteral("Bramble/"), {}, 0755, {}, true },
         { QStringLiteral("Bramble/bramble"), program, 0755 },
         { QStringLiteral("Bramble/data.txt"), "new data", 0644 },
-        { QStringLiteral("Bramble/lib/libextra.so"), "library", 0644 } });
+        { QStringLiteral("Bramble/lib/libextra.so"), "library", 0644 } }));
 }

@@ -466,7 +466,8 @@ void UpdaterViewModelTest::tamperedOrMisSizedArchiveLeavesATrail()
         bad[10] = char(bad[10] ^ 0x20);
         rig.site->put(QStringLiteral("/feed/B-11.tar.gz"), bad);
     } else {
-        entry.length += 100;
+        // Announced shorter than it is: more arrives than the signature was made for.
+        entry.length -= 100;
     }
     rig.setFeed({ entry });
     UpdaterViewModel model(controllerConfiguration(rig));
@@ -610,15 +611,5 @@ void UpdaterViewModelTest::automaticCheckRunsSoonAfterLaunch()
     QVERIFY(!idle.updaterController()->updater()->automaticCheckScheduled());
 }
 
-bool hasUpdaterViewModelTest(const QByteArray &name)
-{
-    return UpdaterViewModelTest::staticMetaObject.indexOfMethod(name + "()") >= 0;
-}
-
-int runUpdaterViewModelTests(int argc, char **argv)
-{
-    UpdaterViewModelTest test;
-    return QTest::qExec(&test, argc, argv);
-}
-
 #include "tst_update_controller.moc"
+REGISTER_TEST_SUITE(UpdaterViewModelTest)

@@ -1,8 +1,10 @@
 #include "UpdateTestSupport.h"
 #include "support/TestEnvironment.h"
+#include "ui/LinkOpener.h"
 #include "ui/UpdateDialogs.h"
 #include "ui/UpdateSettingsView.h"
 #include "update/ByteCountFormatter.h"
+#include "update/ReleaseNotes.h"
 #include "update/UpdaterViewModel.h"
 
 #include <QApplication>
@@ -10,7 +12,14 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTextBrowser>
+#include <QTextDocument>
+#include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 UpdaterViewModelConfiguration configurationFor(Rig &rig)
@@ -58,6 +67,11 @@ private Q_SLOTS:
     void updateFoundDialogInstallsAndRelaunches();
     void skipAndUpToDateDialogs();
     void failureDialogShowsDescriptionAndRecovery();
+    void releaseNotesLoadNothing();
+    void releaseNotesKeepTextAndWebLinksOnly_data();
+    void releaseNotesKeepTextAndWebLinksOnly();
+    void releaseNotesAreCutAndOpenOnlyWebLinks();
+    void tabSaysWhenThisBuildHasNoUpdates();
 };
 
 void UpdateUiTest::settingsTabBeforeAnyCheck()
@@ -270,6 +284,179 @@ void UpdateUiTest::failureDialogShowsDescriptionAndRecovery()
     QCOMPARE(dialogs.messageBox()->informativeText(),
         UpdateError::signatureVerificationFailed().recoverySuggestion());
     QVERIFY(rig.installationUntouched());
+}
+
+void UpdateUiTest::releaseNotesLoadNothing()
+{
+    QTemporaryDir dir;
+    // A FIFO that nobody writes would block whoever opens it for good; this test holds the
+    // writing end and so sees whether anyone opened it for reading.
+    const QString fifo = dir.path() + QStringLiteral("/fifo");
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    std::atomic<bool> opened { false };
+    std::atomic<bool> stop { false };
+    std::thread writer([&] {
+        while (!stop) {
+            const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY);
+            if (fd >= 0) {
+                if (!stop)
+                    opened = true;
+                ::close(fd);
+            }
+        }
+    });
+    // However the test ends, the writer is let go: a reader that does not wait wakes it.
+    const auto release = qScopeGuard([&] {
+        stop = true;
+        const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+        writer.join();
+        ::close(reader);
+    });
+    const QString big = dir.path() + QStringLiteral("/big.bin");
+    {
+        QFile file(big);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(qint64(32) * 1024 * 1024));
+    }
+    const QString picture = dir.path() + QStringLiteral("/picture.png");
+    QImage image(8, 8, QImage::Format_ARGB32);
+    image.fill(Qt::red);
+    QVERIFY(image.save(picture));
+
+    AppcastItem item;
+    item.versionString = QStringLiteral("11");
+    item.displayVersionString = QStringLiteral("1.11");
+    item.contentLength = 100;
+    item.itemDescription = QStringLiteral(
+        "<html><head><link rel=\"stylesheet\" href=\"%1\"><style>@import url(%1);</style></head>"
+        "<body background=\"%3\"><p>Faster <img src=\"%1\"> sidebar</p><img src=\"%2\">"
+        "<img src=\"file://%3\"><table background=\"%1\"><tr><td>cell</td></tr></table></body></html>")
+                               .arg(fifo, big, picture);
+    Rig rig;
+    UpdaterViewModel model(configurationFor(rig));
+    UpdateDialogs dialogs(&model);
+    dialogs.showUpdateFound(item, [](UpdateUserDriver::Choice) {});
+    QDialog *found = dialogs.updateFoundDialog();
+    QVERIFY(found && found->isVisible());
+    auto *notes = child<QTextBrowser>(found, "releaseNotes");
+    // Laid out and painted, as on screen.
+    found->grab();
+    notes->viewport()->grab();
+    QVERIFY(notes->toPlainText().contains(QLatin1String("Faster")));
+    QVERIFY(notes->toPlainText().contains(QLatin1String("sidebar")));
+    QVERIFY(notes->toPlainText().contains(QLatin1String("cell")));
+    QVERIFY(!opened.load());
+    // Even asked for by name, nothing is read from disk.
+    for (const QString &path : { picture, big, fifo })
+        QVERIFY(
+            !notes->document()->resource(QTextDocument::ImageResource, QUrl::fromLocalFile(path)).isValid());
+    QVERIFY(!notes->loadResource(QTextDocument::ImageResource, QUrl::fromLocalFile(picture)).isValid());
+    QVERIFY(!opened.load());
+}
+
+void UpdateUiTest::releaseNotesKeepTextAndWebLinksOnly_data()
+{
+    QTest::addColumn<QString>("notes");
+    QTest::addColumn<QString>("html");
+    QTest::newRow("plain list") << "<ul><li>Faster <b>sidebar</b></li></ul>"
+                                << "<ul><li>Faster <b>sidebar</b></li></ul>";
+    QTest::newRow("attributes dropped") << "<p style=\"background:url(/etc/x)\" class=\"c\">Hi</p>"
+                                        << "<p>Hi</p>";
+    QTest::newRow("web link kept") << "<a href=\"https://bramble.example/notes?a=1&b=2\">notes</a>"
+                                   << "<a href=\"https://bramble.example/notes?a=1&amp;b=2\">notes</a>";
+    QTest::newRow("file link dropped") << "<a href=\"file:///etc/passwd\">passwd</a>"
+                                       << "passwd";
+    QTest::newRow("relative link dropped") << "<a href=\"../x.html\">x</a>"
+                                           << "x";
+    QTest::newRow("scripts and styles gone") << "<script>alert(1)</script><style>p{}</style>ok"
+                                             << "ok";
+    QTest::newRow("images gone") << "a<img src=\"/dev/zero\" alt=\"zero\">b<svg><image href=\"/x\"/></svg>c"
+                                 << "abc";
+    QTest::newRow("frames gone") << "<iframe src=\"/etc\">in</iframe><object data=\"/x\">o</object>t"
+                                 << "t";
+    QTest::newRow("text escaped") << "1 &lt; 2 &amp; <unknown-tag>3</unknown-tag>"
+                                  << "1 &lt; 2 &amp; 3";
+    QTest::newRow("no text") << "<img src=\"/x\"><p> </p>"
+                             << "";
+}
+
+void UpdateUiTest::releaseNotesKeepTextAndWebLinksOnly()
+{
+    QFETCH(QString, notes);
+    QFETCH(QString, html);
+    QCOMPARE(ReleaseNotes::safeHtml(notes), html);
+}
+
+void UpdateUiTest::releaseNotesAreCutAndOpenOnlyWebLinks()
+{
+    // Deeply nested, and far beyond the limit: cut, and the nesting flattened.
+    QString deep;
+    for (int i = 0; i < 30000; ++i)
+        deep += QStringLiteral("<div><b>");
+    deep += QStringLiteral("bottom");
+    const QString safe = ReleaseNotes::safeHtml(deep);
+    QVERIFY(safe.count(QStringLiteral("<b>")) <= ReleaseNotes::kMaxDepth);
+    QVERIFY(!safe.contains(QLatin1String("bottom"))); // past the tag limit
+    QVERIFY(ReleaseNotes::safeHtml(QStringLiteral("<b><i>ok</i></b>").repeated(400))
+                .contains(QLatin1String("ok")));
+    QString longNotes = QStringLiteral("<p>start</p>") + QString(200 * 1024, QLatin1Char('x'));
+    QVERIFY(ReleaseNotes::safeHtml(longNotes).remove(QChar(0x200B)).size() <= ReleaseNotes::kMaxLength);
+
+    AppcastItem item;
+    item.versionString = QStringLiteral("11");
+    item.displayVersionString = QStringLiteral("1.11");
+    item.itemDescription = longNotes;
+    Rig rig;
+    UpdaterViewModel model(configurationFor(rig));
+    UpdateDialogs dialogs(&model);
+    dialogs.showUpdateFound(item, [](UpdateUserDriver::Choice) {});
+    auto *notes = child<QTextBrowser>(dialogs.updateFoundDialog(), "releaseNotes");
+    // Cut at the limit; the endless word got places to break (zero-width spaces).
+    QString shown = notes->toPlainText();
+    QVERIFY(shown.contains(QChar(0x200B)));
+    shown.remove(QChar(0x200B));
+    QVERIFY(shown.size() <= ReleaseNotes::kMaxLength);
+    QVERIFY(shown.startsWith(QLatin1String("start")));
+    // A letter buried under thousands of marks keeps a few.
+    const QString marks = ReleaseNotes::safeHtml(QStringLiteral("a") + QString(5000, QChar(0x0301)));
+    QVERIFY(marks.startsWith(QLatin1Char('a')) && marks.size() < 20);
+
+    QList<QUrl> opened;
+    LinkOpener::setOpener([&opened](const QUrl &url) { opened << url; });
+    Q_EMIT notes->anchorClicked(QUrl(QStringLiteral("file:///etc/passwd")));
+    Q_EMIT notes->anchorClicked(QUrl(QStringLiteral("javascript:alert(1)")));
+    Q_EMIT notes->anchorClicked(QUrl(QStringLiteral("https://bramble.example/notes")));
+    LinkOpener::setOpener({});
+    QCOMPARE(opened, QList<QUrl>({ QUrl(QStringLiteral("https://bramble.example/notes")) }));
+    // The view itself follows nothing.
+    QVERIFY(!notes->openLinks() && !notes->openExternalLinks());
+}
+
+void UpdateUiTest::tabSaysWhenThisBuildHasNoUpdates()
+{
+    Rig rig;
+    UpdaterViewModelConfiguration c = configurationFor(rig);
+    c.feedURL = QStringLiteral("https://updates.bramble.invalid/linux/");
+    c.publicKey.clear();
+    UpdaterViewModel model(c);
+    UpdateSettingsView view(&model);
+    view.show();
+    QVERIFY(QTest::qWaitFor([&] { return model.updaterController() != nullptr; }, 10000));
+    view.refresh();
+    QVERIFY(visible(&view, "updatesNotConfiguredNotice"));
+    QVERIFY(!visible(&view, "statusText"));
+    QVERIFY(text(&view, "updatesNotConfiguredNotice").contains(QStringLiteral("软件包管理器")));
+    QVERIFY(!child<QPushButton>(&view, "checkForUpdatesButton")->isEnabled());
+    QVERIFY(!child<QCheckBox>(&view, "automaticChecksToggle")->isEnabled());
+    QVERIFY(!visible(&view, "errorBox"));
+    QCOMPARE(text(&view, "lastCheckValue"), QStringLiteral("Never"));
+
+    // A build with a feed says nothing of the kind.
+    Rig configured;
+    UpdaterViewModel other(configurationFor(configured));
+    UpdateSettingsView otherView(&other);
+    otherView.show();
+    QVERIFY(!visible(&otherView, "updatesNotConfiguredNotice"));
 }
 
 BRAMBLE_TEST_MAIN(UpdateUiTest)

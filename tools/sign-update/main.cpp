@@ -1,16 +1,23 @@
-// bramble-sign-update: makes an Ed25519 key pair for update signing, signs release
-// archives and prints the feed entry that publishes them.
+// bramble-sign-update: makes an Ed25519 key pair for update signing, writes the marker of a
+// portable release folder, signs release archives and prints the feed entry that publishes them.
 
+#include "update/framework/PortableManifest.h"
 #include "update/framework/UpdateSignature.h"
+#include "update/framework/UpdateTransport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QTextStream>
 #include <QUrl>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 // Must match the namespace the program reads.
@@ -44,6 +51,49 @@ QString escaped(const QString &text)
 {
     return text.toHtmlEscaped();
 }
+
+// The secret key file is private from the moment it exists, whatever the umask.
+bool writePrivateFile(const QString &path, const QByteArray &data, QString *error)
+{
+    const int fd = ::open(
+        QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        *error = file.errorString();
+        return false;
+    }
+    if (file.write(data) != data.size() || !file.flush()) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+int writePortableManifest(const QString &folder, const QString &version, QTextStream &out)
+{
+    QString error;
+    const std::optional<PortableManifest> manifest = PortableManifest::forFolder(folder, version, &error);
+    if (!manifest)
+        return fail(error);
+    const QFileInfo program(folder + QStringLiteral("/bramble"));
+    if (!manifest->lists(QStringLiteral("bramble")) || !program.isFile() || program.isSymLink()
+        || !program.isExecutable())
+        return fail(folder + QStringLiteral(" holds no executable file named bramble"));
+    if (const QString leaving = PortableManifest::linkLeavingFolder(folder); !leaving.isEmpty())
+        return fail(leaving + QStringLiteral(" is a link that leads out of the folder; updates refuse it"));
+    QSaveFile file(folder + QLatin1Char('/') + QLatin1String(PortableManifest::kFileName));
+    if (!file.open(QIODevice::WriteOnly) || file.write(manifest->serialize()) < 0 || !file.commit())
+        return fail(
+            QStringLiteral("cannot write ") + file.fileName() + QStringLiteral(": ") + file.errorString());
+    out << "Wrote " << file.fileName() << ": version " << version << ", " << manifest->files.size()
+        << " files\n";
+    return 0;
+}
 } // namespace
 
 int main(int argc, char **argv)
@@ -53,6 +103,9 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Signs Bramble update archives.\n\n"
+        "  portable-manifest FOLDER --version TEXT\n"
+        "      Writes FOLDER/.bramble-portable, the marker listing every file of a portable\n"
+        "      release; pack the folder as Bramble/ after this.\n"
         "  generate-keys --secret-key-file FILE\n"
         "      Writes a new secret key to FILE (readable by you only) and prints the public key,\n"
         "      the value of the BRAMBLE_UPDATE_PUBLIC_KEY build setting.\n"
@@ -62,7 +115,8 @@ int main(int argc, char **argv)
         "  verify ARCHIVE --signature BASE64 --public-key BASE64\n"
         "      Exits with 0 when the signature matches."));
     parser.addHelpOption();
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("generate-keys, sign or verify"));
+    parser.addPositionalArgument(
+        QStringLiteral("command"), QStringLiteral("portable-manifest, generate-keys, sign or verify"));
     parser.addPositionalArgument(
         QStringLiteral("archive"), QStringLiteral("The release file"), QStringLiteral("[archive]"));
     const QCommandLineOption secretOption(
@@ -81,13 +135,24 @@ int main(int argc, char **argv)
         QStringLiteral("signature"), QStringLiteral("Signature to check"), QStringLiteral("base64"));
     const QCommandLineOption publicOption(
         QStringLiteral("public-key"), QStringLiteral("Public key"), QStringLiteral("base64"));
+    const QCommandLineOption versionOption(QStringLiteral("version"),
+        QStringLiteral("Version of the release (portable-manifest)"), QStringLiteral("text"));
     parser.addOptions({ secretOption, urlOption, buildOption, displayOption, typeOption, notesOption,
-        signatureOption, publicOption });
+        signatureOption, publicOption, versionOption });
     parser.process(app);
 
     const QStringList positional = parser.positionalArguments();
     const QString command = positional.value(0);
     QTextStream out(stdout);
+
+    if (command == QLatin1String("portable-manifest")) {
+        const QString folder = positional.value(1);
+        if (folder.isEmpty())
+            return fail(QStringLiteral("no folder given"));
+        if (!parser.isSet(versionOption))
+            return fail(QStringLiteral("--version is required"));
+        return writePortableManifest(folder, parser.value(versionOption), out);
+    }
 
     if (command == QLatin1String("generate-keys")) {
         const QString path = parser.value(secretOption);
@@ -98,12 +163,9 @@ int main(int argc, char **argv)
         const UpdateSignature::KeyPair keys = UpdateSignature::generateKeyPair();
         if (keys.secretKeyBase64.isEmpty())
             return fail(QStringLiteral("libsodium could not be initialised"));
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            return fail(QStringLiteral("cannot write ") + path);
-        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-        file.write(keys.secretKeyBase64 + '\n');
-        file.close();
+        QString error;
+        if (!writePrivateFile(path, keys.secretKeyBase64 + '\n', &error))
+            return fail(QStringLiteral("cannot write ") + path + QStringLiteral(": ") + error);
         out << "Secret key written to " << path << " - keep it private and backed up.\n";
         out << "Public key (configure with -DBRAMBLE_UPDATE_PUBLIC_KEY=...):\n"
             << keys.publicKeyBase64 << "\n";
@@ -137,8 +199,9 @@ int main(int argc, char **argv)
     const QString build = parser.value(buildOption);
     if (url.isEmpty() || build.isEmpty())
         return fail(QStringLiteral("--url and --build are required"));
-    if (!QUrl(url).isValid() || !url.startsWith(QLatin1String("https://")))
-        return fail(QStringLiteral("the archive must be published over https"));
+    if (!isPermittedUpdateTransport(QUrl(url, QUrl::StrictMode)))
+        return fail(
+            QStringLiteral("the archive must be published over https (http only on 127.0.0.1 or ::1)"));
     const QString display = parser.isSet(displayOption) ? parser.value(displayOption) : build;
     const QString type = parser.isSet(typeOption) ? parser.value(typeOption) : guessType(archivePath);
 

@@ -120,6 +120,7 @@ AppcastParseResult parseAppcast(const QByteArray &document)
     }
     if (xml.hasError()) {
         result.items.clear();
+        result.endedEarly = xml.error() == QXmlStreamReader::PrematureEndOfDocumentError;
         result.error = QStringLiteral("%1 (line %2, column %3)")
                            .arg(xml.errorString())
                            .arg(xml.lineNumber())

@@ -13,6 +13,8 @@ struct AppcastParseResult
     QList<AppcastItem> items;
     // Empty when the document was read.
     QString error;
+    // The document stopped before its end, as a transfer cut short leaves it.
+    bool endedEarly = false;
 };
 
 // Reads an RSS 2.0 update feed; items are returned in document order.

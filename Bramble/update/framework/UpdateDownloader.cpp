@@ -19,6 +19,8 @@ struct Transfer
     bool writeFailed = false;
     bool stalled = false;
     QUrl refusedRedirect;
+    // From the response headers; -1 when absent.
+    qint64 announced = -1;
 };
 
 void drain(QNetworkReply *reply, Transfer &transfer)
@@ -44,17 +46,6 @@ void drain(QNetworkReply *reply, Transfer &transfer)
     }
 }
 } // namespace
-
-bool isPermittedUpdateTransport(const QUrl &url)
-{
-    if (!url.isValid() || url.host().isEmpty())
-        return false;
-    const QString scheme = url.scheme().toLower();
-    if (scheme == QLatin1String("https"))
-        return true;
-    return scheme == QLatin1String("http")
-        && QHostAddress(url.host()) == QHostAddress(QHostAddress::LocalHost);
-}
 
 void DownloadHandle::cancel()
 {
@@ -120,6 +111,15 @@ QCoro::Task<DownloadResult> downloadUpdateFile(
                 QMetaObject::invokeMethod(raw, &QNetworkReply::abort, Qt::QueuedConnection);
             }
         });
+    // A body announced larger than allowed is refused before it arrives.
+    QObject::connect(raw, &QNetworkReply::metaDataChanged, raw, [raw, transfer] {
+        const QVariant length = raw->header(QNetworkRequest::ContentLengthHeader);
+        transfer->announced = length.isValid() ? length.toLongLong() : -1;
+        if (transfer->announced > transfer->maxBytes && !transfer->tooLarge) {
+            transfer->tooLarge = true;
+            QMetaObject::invokeMethod(raw, &QNetworkReply::abort, Qt::QueuedConnection);
+        }
+    });
     auto progress = options.progress;
     QObject::connect(raw, &QNetworkReply::readyRead, raw, [raw, transfer, stall] {
         stall->start();
@@ -138,7 +138,10 @@ QCoro::Task<DownloadResult> downloadUpdateFile(
         transfer->file->close();
 
     result.received = transfer->received;
+    result.limit = options.maxBytes;
+    result.announced = transfer->announced;
     result.httpStatus = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const bool httpFailure = result.httpStatus != 0 && result.httpStatus != 200;
     if (handle->isCancelled()) {
         result.status = DownloadResult::Status::Cancelled;
         result.error = QStringLiteral("the download was cancelled");
@@ -157,12 +160,21 @@ QCoro::Task<DownloadResult> downloadUpdateFile(
     } else if (transfer->stalled) {
         result.status = DownloadResult::Status::NetworkError;
         result.error = QStringLiteral("the connection stalled and timed out");
-    } else if (raw->error() != QNetworkReply::NoError && result.httpStatus == 0) {
+    } else if (httpFailure) {
+        result.status = DownloadResult::Status::HttpError;
+        result.error = QStringLiteral("the server answered with HTTP status %1").arg(result.httpStatus);
+    } else if (raw->error() != QNetworkReply::NoError) {
+        // Also after a 200: the connection broke before the body was complete.
         result.status = DownloadResult::Status::NetworkError;
         result.error = raw->errorString();
     } else if (result.httpStatus != 200) {
-        result.status = DownloadResult::Status::HttpError;
-        result.error = QStringLiteral("the server answered with HTTP status %1").arg(result.httpStatus);
+        result.status = DownloadResult::Status::NetworkError;
+        result.error = QStringLiteral("the server sent no HTTP status");
+    } else if (transfer->announced >= 0 && transfer->received < transfer->announced) {
+        result.status = DownloadResult::Status::NetworkError;
+        result.error = QStringLiteral("the transfer ended after %1 of %2 bytes")
+                           .arg(transfer->received)
+                           .arg(transfer->announced);
     } else {
         result.status = DownloadResult::Status::Finished;
         result.body = std::move(transfer->body);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "UpdateTransport.h"
+
 #include <QByteArray>
 #include <QCoroTask>
 #include <QPointer>
@@ -11,9 +13,6 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
-
-// Only https leaves the machine; plain http is accepted for the loopback address alone.
-bool isPermittedUpdateTransport(const QUrl &url);
 
 struct DownloadOptions
 {
@@ -35,6 +34,10 @@ struct DownloadResult
     QString error;
     int httpStatus = 0;
     qint64 received = 0;
+    // The maxBytes the transfer was held to.
+    qint64 limit = 0;
+    // The response's Content-Length; -1 when it sent none.
+    qint64 announced = -1;
     QByteArray body;
     QUrl refusedRedirect;
 
@@ -55,6 +58,8 @@ private:
     QPointer<QNetworkReply> m_reply;
 };
 
-// GET with progress, never blocking; failures come back as values.
+// GET with progress, never blocking; failures come back as values. A transfer that ends
+// before the announced Content-Length, or with a connection error after the headers, is a
+// network error, whatever status it began with.
 QCoro::Task<DownloadResult> downloadUpdateFile(QNetworkAccessManager *manager, QUrl url,
     DownloadOptions options, std::shared_ptr<DownloadHandle> handle = {});

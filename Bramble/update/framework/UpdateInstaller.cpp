@@ -1,22 +1,34 @@
 #include "UpdateInstaller.h"
 
-#include <QCoreApplication>
+#include "PortableManifest.h"
+#include "VersionComparator.h"
+#include "platform/Console.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QRandomGenerator>
-#include <QStandardPaths>
-#include <archive.h>
-#include <archive_entry.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 
 namespace {
 const QString kPackageManagerAdvice
     = QStringLiteral("Bramble was installed by your package manager or in a folder you cannot write to (%1). "
                      "Please update Bramble through your package manager.");
+const QString kNotPortable = QStringLiteral("Bramble 不是从便携版安装的，无法自动更新（%1）。");
+constexpr const char *kStagingMarker = ".bramble-staging";
+
+// One switch or clean-up at a time, whichever thread asks.
+QMutex &diskLock()
+{
+    static QMutex mutex;
+    return mutex;
+}
 
 bool isSystemPath(const QString &path)
 {
@@ -31,9 +43,15 @@ bool isSystemPath(const QString &path)
     return false;
 }
 
-QString randomSuffix()
+QString errnoText()
 {
-    return QString::number(QRandomGenerator::global()->generate64(), 36);
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+bool exists(const QString &path)
+{
+    struct stat info;
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
 }
 
 bool renamePath(const QString &from, const QString &to)
@@ -42,92 +60,162 @@ bool renamePath(const QString &from, const QString &to)
     return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
 }
 
-// True when path is root itself or lies inside it, judged on the cleaned text.
-bool isInside(const QString &root, const QString &path)
+bool exchangePaths(const QString &a, const QString &b)
 {
-    const QString cleanRoot = QDir::cleanPath(root);
-    const QString cleanPath = QDir::cleanPath(path);
-    return cleanPath == cleanRoot || cleanPath.startsWith(cleanRoot + QLatin1Char('/'));
+    return ::renameat2(AT_FDCWD, QFile::encodeName(a).constData(), AT_FDCWD, QFile::encodeName(b).constData(),
+               RENAME_EXCHANGE)
+        == 0;
 }
 
-// The entry name as a safe relative path, or empty when it must be refused.
-QString safeRelativePath(const QString &name)
+QString sibling(const QString &targetPath, const QString &suffix)
 {
-    if (name.isEmpty() || name.startsWith(QLatin1Char('/')))
-        return QString();
-    QStringList parts;
-    for (const QString &part : name.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-        if (part == QLatin1String("."))
-            continue;
-        if (part == QLatin1String(".."))
-            return QString();
-        parts.append(part);
+    const QFileInfo info(targetPath);
+    return info.absolutePath() + QStringLiteral("/.") + info.fileName() + suffix;
+}
+
+QString oldCopyPath(const QString &targetPath)
+{
+    return sibling(
+        targetPath, QStringLiteral(".old-") + QString::number(QRandomGenerator::global()->generate64(), 36));
+}
+
+QStringList leftoverCopies(const QString &targetPath)
+{
+    const QFileInfo info(targetPath);
+    const QString prefix = QStringLiteral(".") + info.fileName();
+    QStringList found;
+    const QStringList names
+        = QDir(info.absolutePath())
+              .entryList({ prefix + QStringLiteral(".old-*"), prefix + QStringLiteral(".next") },
+                  QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks);
+    for (const QString &name : names)
+        found.append(info.absolutePath() + QLatin1Char('/') + name);
+    return found;
+}
+
+// Deletes a release folder the way its marker allows; reports what had to stay.
+void removeCopy(const QString &path, QStringList *kept)
+{
+    QString problem;
+    const std::optional<PortableManifest> manifest = PortableManifest::read(path, &problem);
+    QStringList left;
+    if (!manifest) {
+        Console::printLine(QStringLiteral("⚠️ Left %1 in place: %2").arg(path, problem));
+    } else if (!manifest->removeRelease(path, &left)) {
+        Console::printLine(QStringLiteral("⚠️ Kept %1: it holds files Bramble did not install: %2")
+                               .arg(path, left.join(QStringLiteral(", "))));
+    } else {
+        return;
     }
-    return parts.join(QLatin1Char('/'));
+    if (kept)
+        kept->append(path);
 }
 
-// An existing link anywhere on the way down could redirect a write out of the folder.
-bool passesThroughLink(const QString &root, const QString &relative)
+// Why a portable folder may not be replaced, or empty; the manifest when it may.
+QString checkPortableFolder(const QString &path, std::optional<PortableManifest> *manifestOut = nullptr)
 {
-    const QStringList parts = relative.split(QLatin1Char('/'));
-    QString path = root;
-    for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
-        path += QLatin1Char('/') + parts.at(i);
-        if (QFileInfo(path).isSymLink())
-            return true;
+    QString problem;
+    std::optional<PortableManifest> manifest = PortableManifest::read(path, &problem);
+    if (!manifest)
+        return kNotPortable.arg(QStringLiteral("%1: %2").arg(path, problem));
+    const QStringList unlisted = manifest->unlistedEntries(path);
+    if (!unlisted.isEmpty())
+        return kNotPortable.arg(QStringLiteral("%1 中有不属于 Bramble 的文件：%2")
+                                    .arg(path, unlisted.join(QStringLiteral(", "))));
+    if (manifestOut)
+        *manifestOut = std::move(manifest);
+    return QString();
+}
+
+UpdateInstaller::Result failure(const QString &message)
+{
+    return UpdateInstaller::Result { message };
+}
+
+// The unpacked release: a valid marker that lists exactly what is there, the program among it.
+QString checkIncoming(const QString &incoming, const QString &executable)
+{
+    QString problem;
+    const std::optional<PortableManifest> manifest = PortableManifest::read(incoming, &problem);
+    if (!manifest)
+        return QStringLiteral("The update archive is not a portable release of Bramble: %1").arg(problem);
+    if (const QStringList extra = manifest->unlistedEntries(incoming); !extra.isEmpty())
+        return QStringLiteral("The update archive holds files its marker does not list: %1")
+            .arg(extra.join(QStringLiteral(", ")));
+    if (const QStringList missing = manifest->missingFiles(incoming); !missing.isEmpty())
+        return QStringLiteral("The update archive lacks files its marker lists: %1")
+            .arg(missing.join(QStringLiteral(", ")));
+    const QFileInfo program(incoming + QLatin1Char('/') + executable);
+    if (executable.isEmpty() || !manifest->lists(executable) || !program.isFile() || program.isSymLink())
+        return QStringLiteral("The update archive does not contain the program %1.").arg(executable);
+    if (const QString leaving = PortableManifest::linkLeavingFolder(incoming); !leaving.isEmpty())
+        return QStringLiteral("The update archive contains a link that points outside its folder: %1")
+            .arg(leaving);
+    return QString();
+}
+
+UpdateInstaller::Result installPortable(
+    const InstallTarget &target, const QString &stagedPath, const UpdateInstaller::InstallOptions &options)
+{
+    const auto checkpoint = [&](const char *step) {
+        if (options.checkpoint)
+            options.checkpoint(step);
+    };
+    const QFileInfo targetInfo(target.path);
+    const QString targetPath = targetInfo.absoluteFilePath();
+
+    // The folder may have changed since the check before the download.
+    std::optional<PortableManifest> old;
+    if (const QString problem = checkPortableFolder(targetPath, &old); !problem.isEmpty())
+        return failure(problem);
+    const QString incoming = stagedPath + QLatin1Char('/') + QLatin1String(UpdateInstaller::kReleaseFolder);
+    if (const QString problem = checkIncoming(incoming, target.executable); !problem.isEmpty())
+        return failure(problem);
+    QFile::setPermissions(incoming, targetInfo.permissions());
+    const QString program = incoming + QLatin1Char('/') + target.executable;
+    QFile::setPermissions(program,
+        QFile::permissions(program) | QFile::ExeOwner | QFile::ExeUser | QFile::ReadOwner | QFile::ReadUser);
+
+    const QString next = sibling(targetPath, QStringLiteral(".next"));
+    if (exists(next))
+        removeCopy(next, nullptr);
+    if (!renamePath(incoming, next))
+        return failure(
+            QStringLiteral("The new version could not be put beside %1: %2").arg(targetPath, errnoText()));
+    checkpoint("staged");
+
+    // From here on an interruption leaves either the old or the new release in place, and
+    // the next start removes whichever copy is left beside it.
+    QString backup = oldCopyPath(targetPath);
+    if (options.atomicSwap && exchangePaths(next, targetPath)) {
+        checkpoint("swapped");
+        if (!renamePath(next, backup))
+            backup = next;
+    } else {
+        // No atomic swap on this file system: two renames, with a moment between them in
+        // which only the old copy beside the folder holds the program. The next start puts
+        // it back if that moment is interrupted.
+        if (!renamePath(targetPath, backup)) {
+            const QString reason = errnoText();
+            removeCopy(next, nullptr);
+            return failure(QStringLiteral("%1 could not be moved aside: %2").arg(targetPath, reason));
+        }
+        checkpoint("moved-aside");
+        if (!renamePath(next, targetPath)) {
+            const QString reason = errnoText();
+            renamePath(backup, targetPath);
+            removeCopy(next, nullptr);
+            return failure(QStringLiteral("The new version could not be put in place: %1").arg(reason));
+        }
     }
-    return false;
+    checkpoint("replaced");
+    QStringList left;
+    if (!old->removeRelease(backup, &left))
+        Console::printLine(QStringLiteral("⚠️ Kept %1: it holds files Bramble did not install: %2")
+                               .arg(backup, left.join(QStringLiteral(", "))));
+    return {};
 }
-
-QFile::Permissions permissionsFromMode(mode_t mode)
-{
-    QFile::Permissions permissions
-        = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser;
-    if (mode & 0100)
-        permissions |= QFile::ExeOwner | QFile::ExeUser;
-    if (mode & 0040)
-        permissions |= QFile::ReadGroup;
-    if (mode & 0010)
-        permissions |= QFile::ExeGroup;
-    if (mode & 0004)
-        permissions |= QFile::ReadOther;
-    if (mode & 0001)
-        permissions |= QFile::ExeOther;
-    return permissions;
-}
-
-struct ArchiveCloser
-{
-    void operator()(struct archive *a) const { archive_read_free(a); }
-};
 } // namespace
-
-InstallTarget InstallTarget::detect()
-{
-    InstallTarget target;
-    const QString appImage = qEnvironmentVariable("APPIMAGE");
-    if (!appImage.isEmpty()) {
-        target.kind = Kind::AppImage;
-        target.path = QFileInfo(appImage).absoluteFilePath();
-        return target;
-    }
-    target.kind = Kind::Portable;
-    target.path = QCoreApplication::applicationDirPath();
-    target.executable = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-    return target;
-}
-
-AppcastItem::ArchiveKind InstallTarget::archiveKind() const
-{
-    return kind == Kind::AppImage ? AppcastItem::ArchiveKind::AppImage : AppcastItem::ArchiveKind::Portable;
-}
-
-QString InstallTarget::relaunchProgram() const
-{
-    if (kind == Kind::AppImage)
-        return path;
-    return path + QLatin1Char('/') + executable;
-}
 
 QString UpdateInstaller::checkInstallable(const InstallTarget &target)
 {
@@ -137,16 +225,14 @@ QString UpdateInstaller::checkInstallable(const InstallTarget &target)
         return kPackageManagerAdvice.arg(path);
     if (target.path.isEmpty() || !info.exists())
         return QStringLiteral("The installed program could not be found at %1.").arg(target.path);
-    // Replacing the home folder or the root because the program was run from there
-    // would be a disaster, not an update.
-    const QString canonical = info.canonicalFilePath();
-    if (target.kind == InstallTarget::Kind::Portable
-        && (canonical == QLatin1String("/") || canonical == QDir(QDir::homePath()).canonicalPath()))
-        return kPackageManagerAdvice.arg(path);
     if (target.kind == InstallTarget::Kind::AppImage && !info.isFile())
         return QStringLiteral("The AppImage %1 is not a file.").arg(path);
-    if (target.kind == InstallTarget::Kind::Portable && !info.isDir())
-        return QStringLiteral("The program folder %1 is not a folder.").arg(path);
+    if (target.kind == InstallTarget::Kind::Portable) {
+        if (!info.isDir() || info.isSymLink())
+            return kNotPortable.arg(QStringLiteral("%1 不是文件夹").arg(path));
+        if (const QString problem = checkPortableFolder(path); !problem.isEmpty())
+            return problem;
+    }
     const QFileInfo parent(info.absolutePath());
     if (!parent.isWritable() || !info.isWritable())
         return kPackageManagerAdvice.arg(path);
@@ -155,171 +241,101 @@ QString UpdateInstaller::checkInstallable(const InstallTarget &target)
 
 QString UpdateInstaller::stagingFolder(const InstallTarget &target)
 {
-    const QFileInfo info(target.path);
-    return info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".update");
+    return sibling(target.path, QStringLiteral(".update"));
 }
 
 QString UpdateInstaller::prepareStagingFolder(const InstallTarget &target)
 {
     const QString folder = stagingFolder(target);
-    QDir(folder).removeRecursively();
-    if (!QDir().mkpath(folder))
+    removeStagingFolder(target);
+    if (exists(folder))
+        return QStringLiteral("%1 is in the way of the update and is not Bramble's.").arg(folder);
+    QFile marker(folder + QLatin1Char('/') + QLatin1String(kStagingMarker));
+    if (!QDir().mkpath(folder) || !marker.open(QIODevice::WriteOnly))
         return QStringLiteral("The staging folder %1 could not be created.").arg(folder);
     return QString();
 }
 
 void UpdateInstaller::removeStagingFolder(const InstallTarget &target)
 {
-    QDir(stagingFolder(target)).removeRecursively();
+    // Only a folder we made, recognisable by its marker (or still empty), is removed whole.
+    const QString folder = stagingFolder(target);
+    const QFileInfo info(folder);
+    if (!info.isDir() || info.isSymLink())
+        return;
+    const QDir dir(folder);
+    if (QFileInfo::exists(folder + QLatin1Char('/') + QLatin1String(kStagingMarker))
+        || dir.isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+        QDir(folder).removeRecursively();
 }
 
-UpdateInstaller::Result UpdateInstaller::extractArchive(
-    const QString &archivePath, const QString &destination)
+std::optional<qint64> UpdateInstaller::freeSpace(const QString &folder)
 {
-    Result result;
-    const QString root = QDir(destination).absolutePath();
-    if (!QDir().mkpath(root)) {
-        result.error = QStringLiteral("The folder %1 could not be created.").arg(root);
-        return result;
-    }
-    std::unique_ptr<struct archive, ArchiveCloser> reader(archive_read_new());
-    archive_read_support_filter_gzip(reader.get());
-    archive_read_support_format_tar(reader.get());
-    archive_read_support_format_gnutar(reader.get());
-    if (archive_read_open_filename(reader.get(), QFile::encodeName(archivePath).constData(), 256 * 1024)
-        != ARCHIVE_OK) {
-        result.error = QStringLiteral("The update archive could not be opened: %1")
-                           .arg(QString::fromLocal8Bit(archive_error_string(reader.get())));
-        return result;
-    }
-    const auto fail = [&](const QString &message) {
-        result.error = message;
-        return result;
-    };
-    struct archive_entry *entry = nullptr;
-    int count = 0;
-    for (;;) {
-        const int status = archive_read_next_header(reader.get(), &entry);
-        if (status == ARCHIVE_EOF)
-            break;
-        if (status != ARCHIVE_OK && status != ARCHIVE_WARN)
-            return fail(QStringLiteral("The update archive is damaged: %1")
-                            .arg(QString::fromLocal8Bit(archive_error_string(reader.get()))));
-        const char *rawName = archive_entry_pathname(entry);
-        const QString name = rawName ? QString::fromUtf8(rawName) : QString();
-        const QString relative = safeRelativePath(name);
-        if (relative.isEmpty()) {
-            if (!name.isEmpty() && QDir::cleanPath(name) == QLatin1String("."))
-                continue; // the archive's own "./"
-            return fail(
-                QStringLiteral("The update archive contains an entry outside its folder: %1").arg(name));
-        }
-        const QString target = root + QLatin1Char('/') + relative;
-        if (passesThroughLink(root, relative))
-            return fail(QStringLiteral("The update archive writes through a link: %1").arg(name));
-        if (archive_entry_hardlink(entry))
-            return fail(QStringLiteral("The update archive contains a hard link, which is not supported: %1")
-                            .arg(name));
-        const mode_t type = archive_entry_filetype(entry);
-        const mode_t mode = archive_entry_perm(entry);
-        QFileInfo existing(target);
-        if (existing.isSymLink() || (existing.exists() && type != AE_IFDIR))
-            return fail(QStringLiteral("The update archive contains %1 twice.").arg(name));
-        ++count;
-        if (type == AE_IFDIR) {
-            if (!QDir().mkpath(target))
-                return fail(QStringLiteral("The folder %1 could not be created.").arg(target));
-            QFile::setPermissions(target, permissionsFromMode(mode) | QFile::ExeOwner | QFile::ExeUser);
-        } else if (type == AE_IFREG) {
-            QDir().mkpath(QFileInfo(target).absolutePath());
-            QFile file(target);
-            if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-                return fail(QStringLiteral("%1 could not be written: %2").arg(target, file.errorString()));
-            const void *block = nullptr;
-            size_t size = 0;
-            la_int64_t offset = 0;
-            int read = ARCHIVE_OK;
-            while ((read = archive_read_data_block(reader.get(), &block, &size, &offset)) == ARCHIVE_OK) {
-                if (file.pos() != offset && !file.seek(offset))
-                    return fail(QStringLiteral("%1 could not be written.").arg(target));
-                if (file.write(static_cast<const char *>(block), qint64(size)) != qint64(size))
-                    return fail(
-                        QStringLiteral("%1 could not be written: %2").arg(target, file.errorString()));
-            }
-            if (read != ARCHIVE_EOF)
-                return fail(QStringLiteral("The update archive is damaged: %1")
-                                .arg(QString::fromLocal8Bit(archive_error_string(reader.get()))));
-            file.close();
-            file.setPermissions(permissionsFromMode(mode));
-        } else if (type == AE_IFLNK) {
-            const char *rawLink = archive_entry_symlink(entry);
-            const QString link = rawLink ? QString::fromUtf8(rawLink) : QString();
-            const QString resolved = QFileInfo(target).absolutePath() + QLatin1Char('/') + link;
-            if (link.isEmpty() || link.startsWith(QLatin1Char('/')) || !isInside(root, resolved))
-                return fail(
-                    QStringLiteral("The update archive contains a link that points outside its folder: %1")
-                        .arg(name));
-            QDir().mkpath(QFileInfo(target).absolutePath());
-            if (!QFile::link(link, target))
-                return fail(QStringLiteral("The link %1 could not be created.").arg(target));
-        } else {
-            return fail(QStringLiteral("The update archive contains an unsupported entry: %1").arg(name));
-        }
-    }
-    if (count == 0)
-        return fail(QStringLiteral("The update archive is empty."));
-    return result;
+    struct statvfs info;
+    if (::statvfs(QFile::encodeName(folder).constData(), &info) != 0)
+        return std::nullopt;
+    return qint64(info.f_bavail) * qint64(info.f_frsize);
 }
 
-UpdateInstaller::Result UpdateInstaller::install(const InstallTarget &target, const QString &stagedPath)
+UpdateInstaller::Result UpdateInstaller::install(
+    const InstallTarget &target, const QString &stagedPath, const InstallOptions &options)
 {
-    Result result;
-    const QFileInfo targetInfo(target.path);
-    const QString targetPath = targetInfo.absoluteFilePath();
-    QString incoming = stagedPath;
+    QMutexLocker lock(&diskLock());
+    if (target.kind == InstallTarget::Kind::Portable)
+        return installPortable(target, stagedPath, options);
 
+    const QFileInfo file(stagedPath);
+    if (!file.isFile() || file.size() == 0)
+        return failure(QStringLiteral("The downloaded AppImage is missing."));
+    const QString targetPath = QFileInfo(target.path).absoluteFilePath();
+    QFile::setPermissions(stagedPath,
+        QFile::permissions(targetPath) | QFile::ExeOwner | QFile::ExeUser | QFile::ReadOwner
+            | QFile::ReadUser);
+    // Renaming over the file replaces it in one step; the running copy keeps its own inode.
+    if (!renamePath(stagedPath, targetPath))
+        return failure(QStringLiteral("The new version could not be put in place: %1").arg(errnoText()));
+    return {};
+}
+
+UpdateInstaller::Recovery UpdateInstaller::recoverInterruptedInstall(
+    const InstallTarget &target, bool removeStaging)
+{
+    QMutexLocker lock(&diskLock());
+    Recovery recovery;
+    if (target.path.isEmpty())
+        return recovery;
+    const QString targetPath = QFileInfo(target.path).absoluteFilePath();
     if (target.kind == InstallTarget::Kind::Portable) {
-        // A release may pack the program's folder itself or only its contents.
-        const QDir staged(stagedPath);
-        const QFileInfoList entries
-            = staged.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-        if (entries.size() == 1 && entries.first().isDir() && !entries.first().isSymLink())
-            incoming = entries.first().absoluteFilePath();
-        const QFileInfo program(incoming + QLatin1Char('/') + target.executable);
-        if (target.executable.isEmpty() || !program.isFile() || program.isSymLink()) {
-            result.error = QStringLiteral("The update archive does not contain the program %1.")
-                               .arg(target.executable);
-            return result;
+        QStringList leftovers = leftoverCopies(targetPath);
+        if (!exists(targetPath)) {
+            // Of the complete old copies, the newest goes back.
+            QString best;
+            QString bestVersion;
+            for (const QString &copy : std::as_const(leftovers)) {
+                if (copy.endsWith(QLatin1String(".next")))
+                    continue;
+                const std::optional<PortableManifest> manifest = PortableManifest::read(copy, nullptr);
+                if (!manifest || !manifest->lists(target.executable)
+                    || !QFileInfo(copy + QLatin1Char('/') + target.executable).isFile())
+                    continue;
+                if (best.isEmpty() || compareVersions(manifest->version, bestVersion) > 0) {
+                    best = copy;
+                    bestVersion = manifest->version;
+                }
+            }
+            if (!best.isEmpty() && renamePath(best, targetPath)) {
+                Console::printLine(QStringLiteral("♻️ Put %1 back at %2 after an interrupted update")
+                                       .arg(best, targetPath));
+                recovery.restoredFrom = best;
+                leftovers.removeOne(best);
+            }
         }
-        QFile::setPermissions(incoming, targetInfo.permissions());
-        QFile::setPermissions(program.absoluteFilePath(),
-            program.permissions() | QFile::ExeOwner | QFile::ExeUser | QFile::ReadOwner | QFile::ReadUser);
-    } else {
-        const QFileInfo file(stagedPath);
-        if (!file.isFile() || file.size() == 0) {
-            result.error = QStringLiteral("The downloaded AppImage is missing.");
-            return result;
-        }
-        QFile::setPermissions(stagedPath,
-            targetInfo.permissions() | QFile::ExeOwner | QFile::ExeUser | QFile::ReadOwner | QFile::ReadUser);
+        if (!exists(targetPath))
+            return recovery;
+        for (const QString &copy : std::as_const(leftovers))
+            removeCopy(copy, &recovery.kept);
     }
-
-    const QString backup = targetInfo.absolutePath() + QStringLiteral("/.") + targetInfo.fileName()
-        + QStringLiteral(".old-") + randomSuffix();
-    if (!renamePath(targetPath, backup)) {
-        result.error = QStringLiteral("%1 could not be moved aside: %2")
-                           .arg(targetPath, QString::fromLocal8Bit(std::strerror(errno)));
-        return result;
-    }
-    if (!renamePath(incoming, targetPath)) {
-        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
-        renamePath(backup, targetPath);
-        result.error = QStringLiteral("The new version could not be put in place: %1").arg(reason);
-        return result;
-    }
-    if (QFileInfo(backup).isDir())
-        QDir(backup).removeRecursively();
-    else
-        QFile::remove(backup);
-    return result;
+    if (removeStaging && exists(targetPath))
+        removeStagingFolder(target);
+    return recovery;
 }

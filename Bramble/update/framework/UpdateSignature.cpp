@@ -85,3 +85,8 @@ bool UpdateSignature::isValidPublicKey(const QByteArray &publicKeyBase64)
 {
     return !decode(publicKeyBase64, crypto_sign_PUBLICKEYBYTES).isEmpty();
 }
+
+bool UpdateSignature::isWellFormedSignature(const QByteArray &signatureBase64)
+{
+    return !decode(signatureBase64, crypto_sign_BYTES).isEmpty();
+}

@@ -19,4 +19,6 @@ bool verify(const QByteArray &data, const QByteArray &signatureBase64, const QBy
 // Reads the file whole; meant for worker threads. Empty error on success.
 QString verifyFile(const QString &path, const QByteArray &signatureBase64, const QByteArray &publicKeyBase64);
 bool isValidPublicKey(const QByteArray &publicKeyBase64);
+// Base64 of exactly one Ed25519 signature; says nothing of whether it verifies.
+bool isWellFormedSignature(const QByteArray &signatureBase64);
 } // namespace UpdateSignature

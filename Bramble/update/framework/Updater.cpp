@@ -9,11 +9,12 @@
 #include <QCoreApplication>
 #include <QCoroFuture>
 #include <QCoroSignal>
+#include <QDir>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QSettings>
-#include <QStorageInfo>
 #include <QtConcurrent/QtConcurrentRun>
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -25,11 +26,25 @@ GenericError error(int code, const QString &description)
     return GenericError { kDomain, code, description };
 }
 
-enum Code { FeedAddress = 1, FeedDownload, FeedParse, Download, Cancelled, Installation, Storage };
+enum Code {
+    FeedAddress = 1,
+    FeedDownload,
+    FeedParse,
+    Download,
+    Cancelled,
+    Installation,
+    Storage,
+    FeedTooLarge
+};
 
 UpdaterFailure downloadFailure(const DownloadResult &result, const QString &what)
 {
     switch (result.status) {
+    case DownloadResult::Status::TooLarge:
+        if (what == QLatin1String("feed"))
+            return UpdateError::appcastParsingFailed(error(FeedTooLarge,
+                QStringLiteral("the update feed is larger than the limit of %1 bytes").arg(result.limit)));
+        return UpdateError::signatureVerificationFailed();
     case DownloadResult::Status::RedirectRefused:
         return UpdateError::unauthorizedUpdateSource(result.refusedRedirect);
     case DownloadResult::Status::WriteError:
@@ -50,12 +65,15 @@ Updater::Updater(UpdaterConfiguration configuration, UpdaterDelegate *delegate, 
     , m_configuration(std::move(configuration))
     , m_delegate(delegate)
 {
+    if (!m_configuration.now)
+        m_configuration.now = [] { return QDateTime::currentDateTimeUtc(); };
+    if (!m_configuration.freeSpace)
+        m_configuration.freeSpace = &UpdateInstaller::freeSpace;
+    m_lastCheckDate = m_configuration.lastCheckDate;
     m_scheduleTimer.setSingleShot(true);
-    connect(&m_scheduleTimer, &QTimer::timeout, this, [this] {
-        if (m_automaticallyChecks && !m_sessionActive)
-            checkForUpdatesInBackground();
-        scheduleNext(m_configuration.checkInterval);
-    });
+    // One timer, hours apart: exactness costs nothing, and a coarse one may fire minutes early.
+    m_scheduleTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_scheduleTimer, &QTimer::timeout, this, &Updater::automaticCheckDue);
 }
 
 Updater::~Updater()
@@ -92,15 +110,42 @@ void Updater::resetUpdateCycle()
     m_scheduleTimer.stop();
     if (!m_started || !m_automaticallyChecks)
         return;
-    // The first automatic check comes soon after launch, later ones a full interval apart.
-    scheduleNext(m_checkedSinceLaunch ? m_configuration.checkInterval : m_configuration.firstCheckDelay);
+    m_scheduleTimer.start(delayUntilDue());
 }
 
-void Updater::scheduleNext(std::chrono::milliseconds delay)
+std::chrono::milliseconds Updater::delayUntilDue() const
 {
-    if (!m_started || !m_automaticallyChecks)
+    using std::chrono::milliseconds;
+    const milliseconds soonest = m_configuration.firstCheckDelay;
+    const milliseconds interval = std::max(m_configuration.checkInterval, soonest);
+    if (!m_lastCheckDate)
+        return soonest;
+    // A last check dated in the future (the clock was set back) waits one interval at most.
+    const milliseconds remaining(
+        m_configuration.now().msecsTo(m_lastCheckDate->addMSecs(qint64(interval.count()))));
+    return std::clamp(remaining, soonest, interval);
+}
+
+std::chrono::milliseconds Updater::automaticCheckDelay() const
+{
+    return std::chrono::milliseconds(m_scheduleTimer.isActive() ? m_scheduleTimer.remainingTime() : -1);
+}
+
+void Updater::automaticCheckDue()
+{
+    // A session that is running re-plans the schedule when it ends.
+    if (!m_automaticallyChecks || m_sessionActive)
         return;
-    m_scheduleTimer.start(delay);
+    // Timers fire early, and a clock can move: check only once the last check is old enough.
+    if (m_lastCheckDate) {
+        const qint64 remaining = m_configuration.now().msecsTo(
+            m_lastCheckDate->addMSecs(qint64(m_configuration.checkInterval.count())));
+        if (remaining > qint64(m_configuration.firstCheckDelay.count())) {
+            resetUpdateCycle();
+            return;
+        }
+    }
+    checkForUpdatesInBackground();
 }
 
 void Updater::checkForUpdates()
@@ -189,12 +234,13 @@ QCoro::Task<> Updater::runSession(bool userInitiated)
 {
     QPointer<Updater> self(this);
     setSessionActive(true);
-    m_checkedSinceLaunch = true;
+    m_scheduleTimer.stop();
     const auto finish = [self] {
         if (!self)
             return;
         self->m_download.reset();
         self->setSessionActive(false);
+        self->resetUpdateCycle();
         Q_EMIT self->sessionFinished();
     };
 
@@ -202,6 +248,7 @@ QCoro::Task<> Updater::runSession(bool userInitiated)
     const QString feedURL = delegated.value_or(m_configuration.feedURL);
     const QUrl feed(feedURL);
     if (!isPermittedUpdateTransport(feed)) {
+        m_lastCheckDate = m_configuration.now();
         fail(UpdateError::unauthorizedUpdateSource(feed), userInitiated);
         finish();
         co_return;
@@ -209,18 +256,33 @@ QCoro::Task<> Updater::runSession(bool userInitiated)
 
     DownloadOptions feedOptions;
     feedOptions.stallTimeout = m_configuration.networkStallTimeout;
+    feedOptions.maxBytes = m_configuration.maxFeedSize;
+    // The feed is held to the archive's rule: a redirect stays beneath the feed's address.
+    feedOptions.redirectAllowed
+        = [feedURL](const QUrl &target) { return isAddressUnderFeed(target, feedURL); };
     // Tasks are created in statements of their own: g++ 12 destroys temporaries of a
     // co_await full-expression twice.
     auto fetchTask = downloadUpdateFile(network(), feed, feedOptions);
     const DownloadResult fetched = co_await fetchTask;
     if (!self)
         co_return;
+    m_lastCheckDate = m_configuration.now();
     if (!fetched.ok()) {
         fail(downloadFailure(fetched, QStringLiteral("feed")), userInitiated);
         finish();
         co_return;
     }
     const AppcastParseResult parsed = parseAppcast(fetched.body);
+    // Without a Content-Length a cut transfer can look complete (Qt ends a chunked reply
+    // when the connection closes); a document that stops short is then the sign of it.
+    if (!parsed.error.isEmpty() && parsed.endedEarly && fetched.announced < 0) {
+        DownloadResult cut = fetched;
+        cut.status = DownloadResult::Status::NetworkError;
+        cut.error = QStringLiteral("the feed ended early, the transfer was cut (%1)").arg(parsed.error);
+        fail(downloadFailure(cut, QStringLiteral("feed")), userInitiated);
+        finish();
+        co_return;
+    }
     if (!parsed.error.isEmpty()) {
         fail(UpdateError::appcastParsingFailed(
                  error(FeedParse, QStringLiteral("the update feed could not be parsed: ") + parsed.error)),
@@ -253,6 +315,14 @@ QCoro::Task<> Updater::runSession(bool userInitiated)
         co_return;
     }
     const AppcastItem item = *best;
+    // Without a well-formed signature the download could never be trusted: refuse it now.
+    if (!UpdateSignature::isWellFormedSignature(item.edSignature)) {
+        Console::printLine(QStringLiteral("❌ Update ") + item.displayVersionString
+            + QStringLiteral(" carries no valid signature; nothing will be downloaded"));
+        fail(UpdateError::signatureVerificationFailed(), userInitiated);
+        finish();
+        co_return;
+    }
     if (m_delegate)
         m_delegate->updaterDidFindValidUpdate(this, item);
     if (!self)
@@ -320,19 +390,25 @@ QCoro::Task<bool> Updater::downloadAndInstall(
     const bool alreadyDownloaded = QFileInfo(archivePath).size() == qint64(item.contentLength)
         && QFileInfo::exists(staging + QStringLiteral("/verified"));
 
-    // Refuse before downloading what could never be installed.
-    const QString installProblem = UpdateInstaller::checkInstallable(target);
+    // Refuse before downloading what could never be installed. Checking walks the program's
+    // folder, and a left-over interrupted install is put right first: both off this thread.
+    QFuture<QString> checking = QtConcurrent::run([target] {
+        UpdateInstaller::recoverInterruptedInstall(target, false);
+        return UpdateInstaller::checkInstallable(target);
+    });
+    const QString installProblem = co_await checking;
+    if (!self)
+        co_return false;
     if (!installProblem.isEmpty()) {
         fail(UpdateError::installationFailed(error(Installation, installProblem)), userVisible);
         co_return false;
     }
 
     if (!alreadyDownloaded) {
-        const QStorageInfo storage(QFileInfo(target.path).absolutePath());
-        if (storage.isValid() && storage.bytesAvailable() >= 0
-            && storage.bytesAvailable() < qint64(item.contentLength)) {
-            fail(UpdateError::insufficientDiskSpace(qint64(item.contentLength), storage.bytesAvailable()),
-                userVisible);
+        const std::optional<qint64> available
+            = m_configuration.freeSpace(QFileInfo(target.path).absolutePath());
+        if (available && *available < qint64(item.contentLength)) {
+            fail(UpdateError::insufficientDiskSpace(qint64(item.contentLength), *available), userVisible);
             co_return false;
         }
         const QString stagingProblem = UpdateInstaller::prepareStagingFolder(target);
@@ -388,8 +464,18 @@ QCoro::Task<bool> Updater::downloadAndInstall(
                 m_userDriver->dismiss();
             co_return false;
         }
+        if (downloaded.ok() && downloaded.received < expected) {
+            UpdateInstaller::removeStagingFolder(target);
+            DownloadResult cut = downloaded;
+            cut.status = DownloadResult::Status::NetworkError;
+            cut.error = QStringLiteral("the transfer ended after %1 of %2 bytes")
+                            .arg(downloaded.received)
+                            .arg(expected);
+            fail(downloadFailure(cut, QStringLiteral("update")), userVisible);
+            co_return false;
+        }
         if (downloaded.status == DownloadResult::Status::TooLarge
-            || (downloaded.ok() && downloaded.received != expected)) {
+            || (downloaded.ok() && downloaded.received > expected)) {
             Console::printLine(
                 QStringLiteral("❌ The download does not have the announced length of %1 bytes; its signature "
                                "cannot be trusted")
@@ -447,8 +533,12 @@ QCoro::Task<bool> Updater::downloadAndInstall(
             return QStringLiteral("signature check failed: ") + e;
         QString staged = archivePath;
         if (portable) {
+            // What an interrupted extraction left is ours and of no use: start afresh.
             staged = staging + QStringLiteral("/extracted");
-            if (const auto r = UpdateInstaller::extractArchive(archivePath, staged); !r.ok())
+            QDir(staged).removeRecursively();
+            const auto r = UpdateArchive::extract(
+                archivePath, staged, QString::fromLatin1(UpdateInstaller::kReleaseFolder));
+            if (!r.ok())
                 return r.error;
         }
         return UpdateInstaller::install(target, staged).error;

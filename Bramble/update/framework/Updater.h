@@ -5,6 +5,7 @@
 #include "UpdateInstaller.h"
 
 #include <QCoroTask>
+#include <QDateTime>
 #include <QNetworkRequest>
 #include <QObject>
 #include <QPointer>
@@ -63,9 +64,17 @@ struct UpdaterConfiguration
     InstallTarget installTarget;
     // Holds the skipped version.
     QString settingsPath;
+    // An automatic check comes when the last check is checkInterval old, and never sooner
+    // than firstCheckDelay after launch or after the schedule changed.
     std::chrono::milliseconds firstCheckDelay { std::chrono::seconds(30) };
     std::chrono::milliseconds checkInterval { std::chrono::hours(24) };
+    std::optional<QDateTime> lastCheckDate;
+    std::function<QDateTime()> now = [] { return QDateTime::currentDateTimeUtc(); };
     std::chrono::milliseconds networkStallTimeout { std::chrono::seconds(60) };
+    // The feed document may not be larger than this.
+    qint64 maxFeedSize = 4 * 1024 * 1024;
+    // Bytes free in a folder; the default asks the file system.
+    std::function<std::optional<qint64>(const QString &folder)> freeSpace;
 };
 
 // Reads the feed, picks the newest newer release, downloads and verifies it, installs it
@@ -97,6 +106,9 @@ public:
     // Re-plans the automatic checks from the current preference.
     void resetUpdateCycle();
     bool automaticCheckScheduled() const { return m_scheduleTimer.isActive(); }
+    // How long until the planned automatic check; negative when none is planned.
+    std::chrono::milliseconds automaticCheckDelay() const;
+    std::optional<QDateTime> lastCheckDate() const { return m_lastCheckDate; }
 
     // A check the user asked for: shows its outcome and ignores a skipped version.
     void checkForUpdates();
@@ -127,7 +139,8 @@ private:
         AppcastItem item, QString feedURL, bool userInitiated, bool installNow);
     void setSessionActive(bool active);
     void fail(const UpdaterFailure &failure, bool userVisible);
-    void scheduleNext(std::chrono::milliseconds delay);
+    std::chrono::milliseconds delayUntilDue() const;
+    void automaticCheckDue();
     void setSkippedVersion(const QString &version);
     QNetworkAccessManager *network();
 
@@ -141,7 +154,7 @@ private:
     bool m_sessionActive = false;
     bool m_automaticallyChecks = false;
     bool m_automaticallyDownloads = false;
-    bool m_checkedSinceLaunch = false;
+    std::optional<QDateTime> m_lastCheckDate;
 };
 
 // The framework's controller: owns the updater and starts it.
