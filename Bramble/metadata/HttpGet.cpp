@@ -145,8 +145,9 @@ QCoro::Task<HttpGetResult> httpGet(QNetworkAccessManager *manager, QUrl url, Htt
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(options.maxRedirects);
-    // Asking for the codings ourselves keeps Qt from inflating the body out of our sight (and,
-    // in Qt 6.4, from losing what does not fit its buffer); see drain().
+    // Asking for the codings ourselves keeps Qt from inflating the body itself: it refuses a
+    // reply that inflates far (delivering none of it, the title in its first bytes included)
+    // and knows nothing of our limit. drain() inflates up to the limit instead.
     request.setRawHeader("Accept-Encoding", ContentDecoder::acceptEncoding);
     for (const auto &header : std::as_const(options.headers))
         request.setRawHeader(header.first, header.second);
