@@ -1,5 +1,7 @@
 #include "HttpGet.h"
 
+#include "ContentDecoder.h"
+
 #include <QCoroNetworkReply>
 #include <QMutex>
 #include <QMutexLocker>
@@ -44,6 +46,11 @@ struct Transfer
     bool refusedRedirect = false;
     int redirects = 0;
     bool tooManyRedirects = false;
+    // Set once the first body bytes show how the body is coded.
+    bool codingKnown = false;
+    bool broken = false;
+    std::unique_ptr<ContentDecoder> decoder;
+    qint64 codedBytes = 0;
 };
 
 // Errors that still come with a complete HTTP response (4xx and 5xx statuses).
@@ -54,19 +61,42 @@ bool isHttpStatusError(QNetworkReply::NetworkError error)
         || (code >= 401 && code <= 499);
 }
 
+void stop(QNetworkReply *reply)
+{
+    // Aborting from the event loop keeps the awaiting coroutine off this signal's stack.
+    QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
+}
+
 void drain(QNetworkReply *reply, Transfer &transfer)
 {
     if (!reply->isOpen())
         return;
     const QByteArray chunk = reply->readAll();
-    if (transfer.truncated)
+    if (transfer.truncated || chunk.isEmpty())
         return;
+    if (!transfer.codingKnown) {
+        transfer.codingKnown = true;
+        transfer.decoder = ContentDecoder::forEncoding(reply->rawHeader("Content-Encoding"));
+    }
     const qint64 room = transfer.maxBytes - transfer.body.size();
+    if (transfer.decoder) {
+        // The coded bytes are bounded too, so that a body inflating to almost nothing is not
+        // read for ever; no real body codes to twice its size.
+        transfer.codedBytes += chunk.size();
+        const ContentDecoder::Status status = transfer.decoder->feed(chunk, transfer.body, room);
+        if (status == ContentDecoder::Status::Full || transfer.codedBytes > 2 * transfer.maxBytes) {
+            transfer.truncated = true;
+            stop(reply);
+        } else if (status == ContentDecoder::Status::Broken) {
+            transfer.broken = true;
+            stop(reply); // what came before the damage is kept
+        }
+        return;
+    }
     if (chunk.size() > room) {
         transfer.body.append(chunk.left(room));
         transfer.truncated = true;
-        // Aborting from the event loop keeps the awaiting coroutine off this signal's stack.
-        QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
+        stop(reply);
         return;
     }
     transfer.body.append(chunk);
@@ -115,6 +145,10 @@ QCoro::Task<HttpGetResult> httpGet(QNetworkAccessManager *manager, QUrl url, Htt
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(options.maxRedirects);
+    // Asking for the codings ourselves keeps Qt from inflating the body itself: it refuses a
+    // reply that inflates far (delivering none of it, the title in its first bytes included)
+    // and knows nothing of our limit. drain() inflates up to the limit instead.
+    request.setRawHeader("Accept-Encoding", ContentDecoder::acceptEncoding);
     for (const auto &header : std::as_const(options.headers))
         request.setRawHeader(header.first, header.second);
 
@@ -140,6 +174,8 @@ QCoro::Task<HttpGetResult> httpGet(QNetworkAccessManager *manager, QUrl url, Htt
     // Parented to the reply so that it dies with it, never under its own signal.
     auto *deadline = new QTimer(raw);
     deadline->setSingleShot(true);
+    // Precise: a coarse timer may fire up to 5 % early, before a deadline that races this one.
+    deadline->setTimerType(Qt::PreciseTimer);
     QObject::connect(deadline, &QTimer::timeout, raw, [raw, transfer] {
         transfer->timedOut = true;
         raw->abort();
@@ -160,7 +196,8 @@ QCoro::Task<HttpGetResult> httpGet(QNetworkAccessManager *manager, QUrl url, Htt
         result.error = QStringLiteral("Redirect to an address that is not http or https was refused");
     } else if (transfer->timedOut && !transfer->truncated) {
         result.error = QStringLiteral("The request timed out.");
-    } else if (transfer->truncated) {
+        result.timedOut = true;
+    } else if (transfer->truncated || transfer->broken) {
         result.received = status.isValid();
     } else if (status.isValid() && isHttpStatusError(raw->error())) {
         result.received = true;

@@ -39,9 +39,12 @@ struct HttpGetResult
     bool received = false;
     // Why no response arrived.
     QString error;
+    // No response arrived within the time-out.
+    bool timedOut = false;
     int status = 0;
     QByteArray body;
-    // The body went past maxBytes; body holds its first maxBytes bytes.
+    // The body went past maxBytes; body holds its first maxBytes bytes. A gzip or deflate body
+    // is inflated, and the limit applies to what it inflates to.
     bool truncated = false;
     // The address after redirects.
     QUrl finalUrl;

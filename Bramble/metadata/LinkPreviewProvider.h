@@ -21,31 +21,22 @@ struct LinkPreviewResult
 {
     bool ok = false;
     QString error; // when !ok
+    // It failed because its own time-out ran out.
+    bool timedOut = false;
     LinkPreview preview;
 };
 
-// What the head of a page says about itself.
-struct PageHead
-{
-    std::optional<QString> title;
-    struct Icon
-    {
-        QUrl url; // resolved
-        int size = 0; // largest declared edge; SVG and "any" count as very large
-    };
-    // Candidates, best first.
-    QList<Icon> icons;
-};
-
 // Reads a page's title and icon the way a browser's link preview would: one GET of the page,
-// its head parsed, the best declared icon downloaded. A transport error or a status of 400 or
-// more fails it.
+// its head parsed off the main thread, the best declared icon downloaded (or, when that is no
+// usable image, the next declared ones). A transport error or a status of 400 or more fails it.
 class LinkPreviewProvider
 {
 public:
     static constexpr std::chrono::milliseconds defaultTimeout { 10000 };
     static constexpr qint64 maxPageBytes = 2 * 1024 * 1024;
     static constexpr qint64 maxIconBytes = 1024 * 1024;
+    // Declared icons downloaded at most: the best one and three more.
+    static constexpr int maxIconCandidates = 4;
 
     explicit LinkPreviewProvider(QNetworkAccessManager *manager = nullptr);
 
@@ -56,14 +47,10 @@ public:
     // away once this has been called: the fetch keeps copies of what it needs.
     QCoro::Task<LinkPreviewResult> fetch(const QUrl &url) const;
 
-    // Decodes a page by its declared charset: byte-order mark, then the HTTP header, then
-    // <meta charset> or http-equiv, else UTF-8.
-    static QString decodePage(const QByteArray &body, const QByteArray &contentType);
-    // Parses the head of a decoded page; relative icon addresses resolve against baseUrl (or
-    // the page's own <base href>).
-    static PageHead parseHead(const QString &html, const QUrl &baseUrl);
-    // Whether the bytes decode as an image.
+    // Whether the bytes decode as an image. Decoding can be slow: keep it off the main thread.
     static bool isImage(const QByteArray &bytes);
+    // The same, on a page worker.
+    static QCoro::Task<bool> isImageOffThread(QByteArray bytes);
 
 private:
     QNetworkAccessManager *m_manager;

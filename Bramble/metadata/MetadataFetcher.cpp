@@ -4,9 +4,12 @@
 #include "HttpGet.h"
 #include "LinkPreviewProvider.h"
 #include "MetadataCache.h"
+#include "PageWork.h"
 #include "platform/Console.h"
 
+#include <QCoroFuture>
 #include <QCoroSignal>
+#include <QDeadlineTimer>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QObject>
@@ -59,18 +62,26 @@ QCoro::Task<RaceOutcome> race(QNetworkAccessManager *manager, QUrl url, Metadata
     std::shared_ptr<RaceState> state)
 {
     RaceSignal signal;
-    QCoro::Task<> provider = runProvider(manager, url, options.providerTimeout, state, &signal);
+    // The timer starts first and is precise, so the preview's own deadline, when it is no
+    // shorter, cannot come before it.
+    const QDeadlineTimer raceDeadline(options.raceTimeout, Qt::PreciseTimer);
     QTimer timer;
     timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer, &QTimer::timeout, &signal, [state, &signal] {
         state->timerFired = true;
         Q_EMIT signal.settled();
     });
     timer.start(options.raceTimeout);
+    QCoro::Task<> provider = runProvider(manager, url, options.providerTimeout, state, &signal);
     if (!state->providerDone)
         co_await qCoro(&signal, &RaceSignal::settled);
     timer.stop();
-    const bool providerFirst = state->providerDone;
+    // Both can be due in the same turn of the event loop; the timer wins that tie.
+    const bool providerFailedLate = !state->provider.ok
+        && (raceDeadline.hasExpired()
+            || (state->provider.timedOut && options.providerTimeout >= options.raceTimeout));
+    const bool providerFirst = state->providerDone && !state->timerFired && !providerFailedLate;
     co_await provider;
     if (!providerFirst)
         co_return RaceOutcome::TimedOut;
@@ -80,10 +91,11 @@ QCoro::Task<RaceOutcome> race(QNetworkAccessManager *manager, QUrl url, Metadata
 QCoro::Task<std::optional<QByteArray>> probeIcon(
     QNetworkAccessManager *manager, QUrl address, std::chrono::milliseconds timeout)
 {
-    // The port stays: a site served on another port keeps its icons there too.
-    QUrl root(
-        QStringLiteral("%1://%2").arg(address.scheme().isEmpty() ? QStringLiteral("https") : address.scheme(),
-            address.host(QUrl::FullyEncoded)));
+    // Built from its parts, so that an IPv6 host keeps its brackets. The port stays: a site
+    // served on another port keeps its icons there too.
+    QUrl root;
+    root.setScheme(address.scheme().isEmpty() ? QStringLiteral("https") : address.scheme());
+    root.setHost(address.host(QUrl::FullyDecoded));
     if (address.port() != -1)
         root.setPort(address.port());
     if (!root.isValid())
@@ -98,31 +110,10 @@ QCoro::Task<std::optional<QByteArray>> probeIcon(
         const HttpGetResult reply = co_await httpGet(manager, candidate, options);
         // Past the size limit counts as not an image.
         if (reply.received && reply.status == 200 && !reply.truncated && !reply.body.isEmpty()
-            && LinkPreviewProvider::isImage(reply.body))
+            && co_await LinkPreviewProvider::isImageOffThread(reply.body))
             co_return reply.body;
     }
     co_return std::nullopt;
-}
-
-std::optional<QString> findDescription(const QString &page)
-{
-    // Compiled once; a pattern that failed to compile is skipped.
-    static const QList<QRegularExpression> patterns = [] {
-        QList<QRegularExpression> compiled;
-        for (const char *source : descriptionPatterns) {
-            QRegularExpression pattern(
-                QString::fromLatin1(source), QRegularExpression::CaseInsensitiveOption);
-            if (pattern.isValid())
-                compiled.append(pattern);
-        }
-        return compiled;
-    }();
-    for (const QRegularExpression &pattern : patterns) {
-        const auto match = pattern.match(page);
-        if (match.hasMatch() && match.capturedStart(1) >= 0)
-            return match.captured(1);
-    }
-    return std::nullopt;
 }
 
 QCoro::Task<std::optional<QString>> scrapeDescription(
@@ -138,12 +129,9 @@ QCoro::Task<std::optional<QString>> scrapeDescription(
     }
     // A page cut at the limit must not fail to decode just because the cut split a character.
     const QByteArray body = reply.truncated ? cutToCompleteUtf8(reply.body) : reply.body;
-    // Stateless: a sequence left open at the end is an error too, not pending input.
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
-    const QString page = decoder.decode(body);
-    if (decoder.hasError())
-        co_return std::nullopt;
-    co_return findDescription(page);
+    QFuture<std::optional<QString>> scanning
+        = PageWork::run([body] { return MetadataFetcher::pageDescription(body); });
+    co_return co_await scanning;
 }
 
 std::optional<QString> hostOf(const QUrl &url)
@@ -151,6 +139,9 @@ std::optional<QString> hostOf(const QUrl &url)
     const QString host = url.host(QUrl::FullyEncoded);
     if (host.isEmpty())
         return std::nullopt;
+    // An IPv6 address is only an address in its brackets.
+    if (host.contains(QLatin1Char(':')))
+        return QLatin1Char('[') + host + QLatin1Char(']');
     return host;
 }
 
@@ -211,6 +202,34 @@ QCoro::Task<LinkMetadata> MetadataFetcher::fetchMetadata(const QString &urlStrin
 {
     // The coroutine takes its own copy: the caller's text may be gone before the fetch ends.
     return fetch(urlString);
+}
+
+std::optional<QString> MetadataFetcher::pageDescription(QByteArrayView body)
+{
+    PageWork::recordDescriptionScan(body.size(), PageWork::onMainThread());
+    // Stateless: a sequence left open at the end is an error too, not pending input.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    const QString page = decoder.decode(body);
+    if (decoder.hasError())
+        return std::nullopt;
+    // Compiled once; a pattern that failed to compile is skipped. Neither pattern backtracks:
+    // each repeat is followed by a character it cannot match, so the search stays linear.
+    static const QList<QRegularExpression> patterns = [] {
+        QList<QRegularExpression> compiled;
+        for (const char *source : descriptionPatterns) {
+            QRegularExpression pattern(
+                QString::fromLatin1(source), QRegularExpression::CaseInsensitiveOption);
+            if (pattern.isValid())
+                compiled.append(pattern);
+        }
+        return compiled;
+    }();
+    for (const QRegularExpression &pattern : patterns) {
+        const auto match = pattern.match(page);
+        if (match.hasMatch() && match.capturedStart(1) >= 0)
+            return match.captured(1);
+    }
+    return std::nullopt;
 }
 
 MetadataFetcher::Options MetadataFetcher::options()

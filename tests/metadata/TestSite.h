@@ -5,17 +5,59 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <httplib.h>
+#include <memory>
 #include <mutex>
+#include <thread>
 #include <unistd.h>
 
-// A loopback HTTP site that remembers every request path it was asked for.
-class TestSite
+// The same as TestHttpServer, on the IPv6 loopback address.
+class Ipv6HttpServer
 {
 public:
-    TestSite()
+    Ipv6HttpServer() = default;
+    Ipv6HttpServer(const Ipv6HttpServer &) = delete;
+    Ipv6HttpServer &operator=(const Ipv6HttpServer &) = delete;
+    ~Ipv6HttpServer()
+    {
+        if (m_thread.joinable()) {
+            m_server.stop();
+            m_thread.join();
+        }
+    }
+
+    httplib::Server &server() { return m_server; }
+    // False when the machine has no IPv6 loopback.
+    bool start()
+    {
+        m_port = m_server.bind_to_any_port("::1");
+        if (m_port <= 0)
+            return false;
+        m_thread = std::thread([this] { m_server.listen_after_bind(); });
+        while (!m_server.is_running())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return true;
+    }
+    QString url(const QString &path = QString()) const
+    {
+        return QStringLiteral("http://[::1]:%1%2").arg(m_port).arg(path);
+    }
+
+private:
+    httplib::Server m_server;
+    std::thread m_thread;
+    int m_port = -1;
+};
+
+// A loopback HTTP site that remembers every request path it was asked for.
+template<typename Http> class BasicTestSite
+{
+public:
+    BasicTestSite()
     {
         auto &server = m_http.server();
         // One request per connection: idle keep-alive connections would tie up server threads.
@@ -40,6 +82,23 @@ public:
                 res.set_content(body.toStdString(), contentType);
             });
     }
+    // Serves the bytes exactly as given, with a Content-Encoding of their own. (The server
+    // compresses text bodies itself when the client offers a coding; a body of known length
+    // given through a provider it leaves alone.)
+    void serveEncoded(const std::string &path, const QByteArray &body, const std::string &contentEncoding,
+        const std::string &contentType = "text/html")
+    {
+        const auto bytes = std::make_shared<std::string>(body.toStdString());
+        m_http.server().Get(
+            path, [bytes, contentEncoding, contentType](const httplib::Request &, httplib::Response &res) {
+                res.set_header("Content-Encoding", contentEncoding);
+                res.set_content_provider(bytes->size(), contentType,
+                    [bytes](size_t offset, size_t length, httplib::DataSink &sink) {
+                        sink.write(bytes->data() + offset, std::min(length, bytes->size() - offset));
+                        return true;
+                    });
+            });
+    }
     void redirect(const std::string &path, const std::string &target)
     {
         m_http.server().Get(
@@ -54,10 +113,13 @@ public:
     int count(const QString &path) const { return int(requests().count(path)); }
 
 private:
-    TestHttpServer m_http;
+    Http m_http;
     mutable std::mutex m_mutex;
     QStringList m_requests;
 };
+
+using TestSite = BasicTestSite<TestHttpServer>;
+using Ipv6TestSite = BasicTestSite<Ipv6HttpServer>;
 
 // Collects what the code under test writes to standard output.
 class StdoutCapture

@@ -71,6 +71,7 @@ private:
     std::set<std::string> m_open;
     bool m_all = false;
 };
+
 } // namespace
 
 class MetadataTest : public QObject
@@ -364,6 +365,86 @@ private Q_SLOTS:
         const LinkMetadata result = fetchNow(site.url(QStringLiteral("/slow")));
         QCOMPARE(output.lines(), QStringList {});
         QCOMPARE(result, (LinkMetadata { std::nullopt, QStringLiteral("In time"), png, true }));
+    }
+
+    // The program's proportions, shortened: the preview's own time-out equals the race timer. A
+    // page slower than both leaves the preview unanswered, and that is no error.
+    void pageSlowerThanTheTimerIsNoError()
+    {
+        const QByteArray png = imageBytes(16, 16, "PNG");
+        Gate gate;
+        TestSite site;
+        site.server().Get("/slow", [&gate](const httplib::Request &, httplib::Response &res) {
+            gate.wait("/slow");
+            res.set_content("<title>Too late</title>", "text/html");
+        });
+        site.serve("/favicon.ico", png, "image/x-icon");
+        QVERIFY(site.start());
+        MetadataFetcher::Options options;
+        options.raceTimeout = options.providerTimeout = options.pageTimeout = 150ms;
+        MetadataFetcher::setOptions(options);
+
+        StdoutCapture output;
+        const LinkMetadata result = fetchNow(site.url(QStringLiteral("/slow")));
+        gate.openAll();
+        QCOMPARE(
+            output.lines(), QStringList { QStringLiteral("Failed to fetch HTML: The request timed out.") });
+        QCOMPARE(result, (LinkMetadata { std::nullopt, QStringLiteral("127.0.0.1"), png, false }));
+        QCOMPARE(site.count(QStringLiteral("/favicon.ico")), 1);
+    }
+
+    void declaredIconsFallBackInTurn()
+    {
+        const QByteArray good = imageBytes(64, 64, "PNG");
+        const QByteArray probed = imageBytes(16, 16, "PNG", Qt::red);
+        const QByteArray tooLarge = imageBytes(600, 600, "BMP");
+        QVERIFY(tooLarge.size() > LinkPreviewProvider::maxIconBytes);
+        TestSite site;
+        // Missing, not an image, too big, the missing one again, then one that works.
+        site.serve("/chain",
+            "<head><link rel=icon sizes=180x180 href=/missing.png><link rel=icon sizes=120x120 "
+            "href=/page.png>"
+            "<link rel=icon sizes=96x96 href=/large.bmp><link rel=icon sizes=80x80 href=/missing.png>"
+            "<link rel=icon sizes=64x64 href=/good.png></head>");
+        // Four that fail: the fifth is not tried, the probe paths are.
+        site.serve("/exhausted",
+            "<head><link rel=icon sizes=180x180 href=/missing.png><link rel=icon sizes=120x120 "
+            "href=/page.png>"
+            "<link rel=icon sizes=96x96 href=/large.bmp><link rel=icon sizes=72x72 href=/gone.png>"
+            "<link rel=icon sizes=64x64 href=/fifth.png></head>");
+        site.serve("/page.png", "<html>Not an image</html>", "image/png");
+        site.serve("/large.bmp", tooLarge, "image/bmp");
+        site.serve("/good.png", good, "image/png");
+        site.serve("/fifth.png", good, "image/png");
+        site.serve("/favicon.ico", probed, "image/x-icon");
+        QVERIFY(site.start());
+
+        QCOMPARE(previewNow(site.url(QStringLiteral("/chain"))).preview.iconData, good);
+        QCOMPARE(site.count(QStringLiteral("/missing.png")), 1);
+        QCOMPARE(site.count(QStringLiteral("/page.png")), 1);
+        QCOMPARE(site.count(QStringLiteral("/large.bmp")), 1);
+
+        const LinkMetadata result = fetchNow(site.url(QStringLiteral("/exhausted")));
+        QCOMPARE(result.iconData, probed);
+        QCOMPARE(site.count(QStringLiteral("/gone.png")), 1);
+        QCOMPARE(site.count(QStringLiteral("/fifth.png")), 0);
+        QCOMPARE(site.count(QStringLiteral("/favicon.ico")), 1);
+    }
+
+    void ipv6LiteralHost()
+    {
+        const QByteArray png = imageBytes(16, 16, "PNG");
+        Ipv6TestSite site;
+        site.serve("/page", "<head><title>Six</title></head>");
+        site.serve("/favicon.ico", png, "image/x-icon");
+        if (!site.start())
+            QSKIP("This machine has no IPv6 loopback.");
+
+        StdoutCapture output;
+        const LinkMetadata result = fetchNow(site.url(QStringLiteral("/page")));
+        QCOMPARE(output.lines(), QStringList {});
+        QCOMPARE(result, (LinkMetadata { QStringLiteral("Six"), QStringLiteral("[::1]"), png, false }));
+        QCOMPARE(site.count(QStringLiteral("/favicon.ico")), 1);
     }
 
     void providerTitleChoice_data()
