@@ -130,7 +130,7 @@ void TelemetryManager::renewSession()
 void TelemetryManager::sessionDidChange()
 {
     // Disabled analytics write nothing, session history included.
-    if (m_configuration->sessionStatsEnabled() && !m_configuration->analyticsDisabled() && m_clientDefaults)
+    if (m_configuration->sessionStatsEnabled() && !m_configuration->isInactive() && m_clientDefaults)
         sessionManager()->beginSession();
     if (m_configuration->sendNewSessionBeganSignal())
         Cairn::recordSignal(QStringLiteral("Cairn.Session.started"));
