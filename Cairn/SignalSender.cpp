@@ -151,8 +151,8 @@ void SignalSender::send(quint64 id, SignalBatch batch)
                 + (ns ? *ns : QStringLiteral("nil")));
         m_shared->log(LogLevel::error, TelemetryError { TelemetryError::Kind::invalidEndpointUrl, 0 }.text());
         m_mine.erase(id);
-        m_shared->cache->putBack(id);
         failed();
+        m_shared->cache->putBack(id);
         return;
     }
 
@@ -174,6 +174,8 @@ void SignalSender::send(quint64 id, SignalBatch batch)
     connect(reply, &QNetworkReply::finished, this, [this, id, reply] { finished(id, reply); });
 }
 
+// The schedule is updated before the cache changes, so whoever sees the records come back
+// (or go) also sees the back-off they caused.
 void SignalSender::finished(quint64 id, QNetworkReply *reply)
 {
     m_mine.erase(id);
@@ -185,15 +187,15 @@ void SignalSender::finished(quint64 id, QNetworkReply *reply)
         = error != QNetworkReply::NoError && (int(error) < 200 || !statusAttribute.isValid());
     if (transportError) {
         m_shared->log(LogLevel::error, reply->errorString());
-        if (cache->putBack(id))
-            failed();
+        failed();
+        cache->putBack(id);
         return;
     }
     const int status = statusAttribute.isValid() ? statusAttribute.toInt() : 0;
     const auto failure = TelemetryError::classify(status);
     if (!failure) {
-        if (cache->settle(id))
-            succeeded();
+        succeeded();
+        cache->settle(id);
         const QByteArray data = reply->readAll();
         if (!data.isEmpty())
             m_shared->log(LogLevel::debug, QString::fromUtf8(data));
@@ -226,8 +228,8 @@ void SignalSender::finished(quint64 id, QNetworkReply *reply)
         return;
     }
     m_shared->log(LogLevel::error, failure->text());
-    if (cache->putBack(id))
-        failed();
+    failed();
+    cache->putBack(id);
 }
 
 void SignalSender::failed()
