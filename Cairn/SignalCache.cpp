@@ -70,6 +70,19 @@ SignalCache::SignalCache(std::optional<LogHandler> logHandler, const QString &fi
 
 SignalCache::~SignalCache()
 {
+    if (!m_options.filePath.isEmpty()) {
+        std::lock_guard<std::mutex> file(m_fileMutex);
+        bool holdsRecords = false;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            holdsRecords = !m_pending.empty() || !m_inFlight.empty();
+        }
+        // Gone before the file was read (a very short run): merge with it rather than lose these.
+        if (!m_loaded && holdsRecords) {
+            m_loaded = true;
+            writeFile(LogLevel::debug);
+        }
+    }
     m_writer.reset(); // writes what is still pending
 }
 
