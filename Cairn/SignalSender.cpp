@@ -161,7 +161,7 @@ void SignalSender::send(quint64 id, SignalBatch batch)
         body = encodeWireBatch(batch);
     } catch (...) {
         m_mine.erase(id);
-        m_shared->cache->settle(id); // the batch is dropped, as the Part says
+        m_shared->cache->settle(id); // cannot be written: dropped, there is nothing to retry
         return;
     }
     m_shared->log(LogLevel::debug, QString::fromUtf8(body));

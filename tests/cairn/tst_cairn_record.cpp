@@ -109,7 +109,7 @@ private slots:
         QCOMPARE(QString::fromStdString(object.at("isTestMode")), QStringLiteral("false"));
         QCOMPARE(QString::fromStdString(object.at("payload").at("groupCount")), QStringLiteral("3"));
         QCOMPARE(QString::fromStdString(object.at("payload").at("platform")), QStringLiteral("Linux"));
-        // Key order as in the Part.
+        // Key order as on the wire: receivedAt first, isTestMode last.
         std::vector<std::string> keys;
         const auto ordered = toWireJson(record);
         for (auto it = ordered.begin(); it != ordered.end(); ++it)
