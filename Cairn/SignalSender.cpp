@@ -99,6 +99,8 @@ void SignalSender::checkSchedule()
     if (!m_timer)
         return; // not started yet
     const qint64 now = Clock::nowMSecs();
+    // If the wall clock went back, no wait is longer than the current one.
+    m_dueAt = std::min(m_dueAt, now + backoff(m_interval, m_failures).count());
     if (now >= m_dueAt) {
         m_dueAt = now + m_interval.count();
         sendPendingSignals();

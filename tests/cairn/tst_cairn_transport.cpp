@@ -218,6 +218,19 @@ private slots:
             std::chrono::milliseconds(std::chrono::hours(1)));
     }
 
+    void clockGoingBackDoesNotStallRounds()
+    {
+        initializeSettled(frozenConfiguration());
+        Cairn::signal(QStringLiteral("later"));
+        QTRY_COMPARE(Cairn::pendingSignalCount(), 1);
+        // The system clock is set back an hour: the next round still comes ten seconds on.
+        Clock::setFixed(kStart.addSecs(-3600));
+        advance(9999);
+        QCOMPARE(signalManager().requestsStarted(), 0);
+        advance(1);
+        QTRY_COMPARE(m_service.requestCount(), 1);
+    }
+
     void refusedBatchIsSplitInHalves_data()
     {
         QTest::addColumn<int>("largest");
