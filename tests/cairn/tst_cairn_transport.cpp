@@ -225,6 +225,7 @@ private slots:
         QTRY_COMPARE(Cairn::pendingSignalCount(), 1);
         // The system clock is set back an hour: the next round still comes ten seconds on.
         Clock::setFixed(kStart.addSecs(-3600));
+        signalManager().waitForSender();
         advance(9999);
         QCOMPARE(signalManager().requestsStarted(), 0);
         advance(1);
@@ -409,6 +410,9 @@ private slots:
         QTRY_COMPARE(m_service.requestCount(), 2);
         QCOMPARE(typesOf(m_service.requests()[0].records()), QStringList { QStringLiteral("a") });
         QCOMPARE(typesOf(m_service.requests()[1].records()), QStringList { QStringLiteral("b") });
+        // A clock set back does not silence it for as long.
+        Clock::advance(-3600000);
+        QVERIFY(Cairn::installedManager()->requestImmediateSync());
         // The wire date comes from the same clock.
         QCOMPARE(QString::fromStdString(m_service.requests()[0].records()[0].at("receivedAt")),
             QStringLiteral("2025-01-31T13:45:10+0000"));
