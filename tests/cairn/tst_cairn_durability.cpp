@@ -199,6 +199,22 @@ private slots:
         QCOMPARE(m_service.requestCount(), 0);
     }
 
+    void oversizedCacheFileIsNotRead()
+    {
+        QDir().mkpath(QFileInfo(m_childFile).absolutePath());
+        QFile file(m_childFile);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(SignalCache::maximumFileSize + 1)); // sparse: nothing to write
+        file.close();
+        LogCollector log;
+        initializeSettled(testConfiguration(m_service.url(), &log, kChildApp));
+        QCOMPARE(
+            log.count(QStringLiteral("ERROR: Telemetry cache file is larger than 128 MB; it was removed")),
+            1);
+        QVERIFY(!QFile::exists(m_childFile));
+        QCOMPARE(Cairn::pendingSignalCount(), 0);
+    }
+
     void cacheSavedAtQuitAndConsumedAtNextStart()
     {
         // First run: three signals, then a real quit (aboutToQuit) in a child process.
