@@ -137,7 +137,7 @@ void signal(const QString &name, const Parameters &parameters, std::optional<dou
 {
     const auto manager = findManager();
     const ConfigurationPtr config = manager->configuration();
-    if (config->previewMode() || config->analyticsDisabled())
+    if (config->previewMode() || config->isInactive())
         return;
     const QString combinedName = config->defaultSignalPrefix().value_or(QString()) + name;
     const Parameters prefixed = prefixingKeys(parameters, config->defaultParameterPrefix());
@@ -162,7 +162,7 @@ void recordSignal(const QString &name, const Parameters &parameters, std::option
 {
     auto manager = findManager();
     const ConfigurationPtr config = manager->configuration();
-    if (config->previewMode() || config->analyticsDisabled())
+    if (config->previewMode() || config->isInactive())
         return;
     const Parameters defaults
         = prefixingKeys(config->defaultParameters()(), config->defaultParameterPrefix());

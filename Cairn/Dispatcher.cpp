@@ -8,6 +8,18 @@ Dispatcher::Dispatcher(QObject *parent)
     connect(this, &Dispatcher::wake, this, &Dispatcher::runPending, Qt::QueuedConnection);
 }
 
+Dispatcher::~Dispatcher()
+{
+    // Jobs posted but never run are dropped here, often on another thread than the poster's;
+    // the lock orders that after the last post (Qt's deleteLater hand-over is invisible to
+    // ThreadSanitizer).
+    std::deque<std::function<void()>> jobs;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        jobs.swap(m_jobs);
+    }
+}
+
 void Dispatcher::post(std::function<void()> job)
 {
     bool wakeUp = false;

@@ -16,6 +16,7 @@ class Dispatcher : public QObject
     Q_OBJECT
 public:
     explicit Dispatcher(QObject *parent = nullptr);
+    ~Dispatcher() override;
 
     void post(std::function<void()> job);
     // Runs every job posted so far, now (on this object's thread).

@@ -6,145 +6,17 @@
 #include "Cairn/Dispatcher.h"
 #include "Cairn/Hashing.h"
 #include "Cairn/SerialQueue.h"
-#include "Cairn/TelemetryError.h"
 #include "Cairn/ThreadAnnotations.h"
 
 #include <QCoreApplication>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QTimer>
+#include <future>
 
 namespace Cairn {
 
 namespace {
     const QString kDefaultUserIdentifier = QStringLiteral("defaultUserIdentifier");
 }
-
-std::optional<LogHandler> SignalManagerShared::logHandler() const
-{
-    if (previewMode)
-        return std::nullopt;
-    return configuration->logHandler();
-}
-
-void SignalManagerShared::log(LogLevel level, const QString &message) const
-{
-    if (const auto handler = logHandler())
-        handler->log(level, message);
-}
-
-void SignalManagerShared::ensureCacheLoaded()
-{
-    QMutexLocker locker(&loadMutex);
-    if (cacheLoaded || configuration->analyticsDisabled())
-        return;
-    cacheLoaded = true;
-    cache->load();
-}
-
-// ---------------------------------------------------------------------------------------------
-
-SignalSender::SignalSender(std::shared_ptr<SignalManagerShared> shared)
-    : m_shared(std::move(shared))
-{ }
-
-SignalSender::~SignalSender()
-{
-    Sync::publish(m_shared.get());
-}
-
-void SignalSender::start(std::chrono::milliseconds interval)
-{
-    // One QNetworkAccessManager for this thread, created on it.
-    m_network = new QNetworkAccessManager(this);
-    m_network->setAutoDeleteReplies(true);
-    sendPendingSignals();
-    delete m_timer;
-    m_timer = new QTimer(this);
-    m_timer->setTimerType(Qt::PreciseTimer);
-    m_timer->setInterval(interval);
-    connect(m_timer, &QTimer::timeout, this, &SignalSender::sendPendingSignals);
-    m_timer->start();
-}
-
-void SignalSender::sendPendingSignals()
-{
-    if (m_shared->configuration->analyticsDisabled())
-        return; // sends nothing, logs nothing, leaves the cache file alone
-    m_shared->ensureCacheLoaded();
-    m_shared->log(
-        LogLevel::debug, QStringLiteral("Current signal cache count: %1").arg(m_shared->cache->count()));
-    SignalBatch batch = m_shared->cache->pop();
-    if (batch.empty())
-        return;
-    m_shared->log(LogLevel::info,
-        QStringLiteral("Sending %1 signals leaving a cache of %2 signals")
-            .arg(batch.size())
-            .arg(m_shared->cache->count()));
-    send(std::move(batch));
-}
-
-void SignalSender::send(SignalBatch batch)
-{
-    const ConfigurationPtr &config = m_shared->configuration;
-    const std::optional<QString> ns = config->apiNamespace();
-    const QString path = (ns && !ns->isEmpty()) ? QStringLiteral("/v2/namespace/") + *ns + QStringLiteral("/")
-                                                : QStringLiteral("/v2/");
-    const QUrl base = config->apiBaseURL();
-    QUrl relative;
-    relative.setPath(path);
-    const QUrl url = base.resolved(relative).adjusted(QUrl::NormalizePathSegments);
-    const bool usable = base.isValid() && !base.isRelative() && !base.host().isEmpty() && url.isValid()
-        && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
-    if (!usable) {
-        m_shared->log(LogLevel::error,
-            QStringLiteral("Unable to construct signal API URL for namespace ")
-                + (ns ? *ns : QStringLiteral("nil")));
-        m_shared->log(LogLevel::error, TelemetryError { TelemetryError::Kind::invalidEndpointUrl, 0 }.text());
-        m_shared->cache->push(std::move(batch));
-        return;
-    }
-
-    QByteArray body;
-    try {
-        body = encodeWireBatch(batch);
-    } catch (...) {
-        return; // the batch is dropped, as the Part says
-    }
-    m_shared->log(LogLevel::debug, QString::fromUtf8(body));
-
-    QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    request.setTransferTimeout(60000);
-    QNetworkReply *reply = m_network->post(request, body);
-    ++m_inFlight;
-    auto pending = std::make_shared<SignalBatch>(std::move(batch));
-    connect(reply, &QNetworkReply::finished, this, [this, reply, pending] {
-        --m_inFlight;
-        const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        const QNetworkReply::NetworkError error = reply->error();
-        // Qt numbers connection, proxy and timeout failures below 200; above are HTTP statuses.
-        const bool transportError
-            = error != QNetworkReply::NoError && (int(error) < 200 || !statusAttribute.isValid());
-        if (transportError) {
-            m_shared->log(LogLevel::error, reply->errorString());
-            m_shared->cache->push(std::move(*pending));
-            return;
-        }
-        const int status = statusAttribute.isValid() ? statusAttribute.toInt() : 0;
-        if (const auto failure = TelemetryError::classify(status)) {
-            m_shared->log(LogLevel::error, failure->text());
-            m_shared->cache->push(std::move(*pending));
-            return;
-        }
-        const QByteArray data = reply->readAll();
-        if (!data.isEmpty())
-            m_shared->log(LogLevel::debug, QString::fromUtf8(data));
-    });
-}
-
-// ---------------------------------------------------------------------------------------------
 
 SignalManager::SignalManager(ConfigurationPtr configuration, std::shared_ptr<ClientDefaults> clientDefaults,
     StatisticsProvider statistics, Options options)
@@ -156,11 +28,14 @@ SignalManager::SignalManager(ConfigurationPtr configuration, std::shared_ptr<Cli
 {
     m_shared->configuration = configuration;
     m_shared->previewMode = configuration->previewMode();
-    m_shared->cache = std::make_shared<SignalCache>(m_shared->logHandler());
-    if (m_options.throwaway)
+    if (m_options.throwaway) {
+        m_shared->cache = std::make_shared<SignalCache>(m_shared->logHandler(), SignalCache::Options {});
         return;
-
-    m_shared->ensureCacheLoaded();
+    }
+    const QString appID = configuration->telemetryAppID();
+    m_shared->cache = SignalCache::shared(m_shared->logHandler(),
+        { SignalCache::filePath(appID), SignalCache::legacyFilePath(), appID,
+            configuration->cacheWriteInterval() });
 
     m_timerThread.setObjectName(QStringLiteral("com.cairn.SignalTimer"));
     m_sender = new SignalSender(m_shared);
@@ -170,12 +45,19 @@ SignalManager::SignalManager(ConfigurationPtr configuration, std::shared_ptr<Cli
     m_senderDispatcher->moveToThread(&m_timerThread);
     QObject::connect(&m_timerThread, &QThread::finished, m_senderDispatcher, &QObject::deleteLater);
     m_timerThread.start();
+    // The cache file is read there too, off the caller's thread.
     const auto interval = configuration->sendInterval();
     m_senderDispatcher->post([sender = m_sender, interval] { sender->start(interval); });
+    // Rounds are due by Cairn::Clock: when a test moves it, the sender looks again.
+    m_clockObserver = Clock::addObserver([dispatcher = m_senderDispatcher, sender = m_sender] {
+        dispatcher->post([sender] { sender->checkSchedule(); });
+    });
 }
 
 SignalManager::~SignalManager()
 {
+    if (m_clockObserver)
+        Clock::removeObserver(m_clockObserver);
     if (m_timerThread.isRunning()) {
         m_timerThread.quit();
         m_timerThread.wait();
@@ -199,7 +81,7 @@ QString SignalManager::defaultUserIdentifier()
         }
     }
     const QString fresh = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    if (m_clientDefaults && !m_shared->configuration->analyticsDisabled()) {
+    if (m_clientDefaults && !m_shared->configuration->isInactive()) {
         m_clientDefaults->setValue(kDefaultUserIdentifier, fresh);
         m_storedDefaultUser = fresh;
     }
@@ -266,7 +148,7 @@ void SignalManager::scheduleSend(std::chrono::milliseconds delay)
     if (!m_senderDispatcher)
         return;
     m_senderDispatcher->post([sender = m_sender, delay] {
-        QTimer::singleShot(delay, sender, [sender] { sender->sendPendingSignals(); });
+        QTimer::singleShot(delay, sender, [sender] { sender->sendNowUnlessBackingOff(); });
     });
 }
 
@@ -275,14 +157,29 @@ void SignalManager::waitForBuilds()
     m_builder->waitForDone();
 }
 
+void SignalManager::waitForSender()
+{
+    if (!m_senderDispatcher)
+        return;
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> reached = done->get_future();
+    m_senderDispatcher->post([done] { done->set_value(); });
+    reached.wait();
+}
+
 void SignalManager::appWillTerminate()
 {
-    if (m_shared->configuration->analyticsDisabled())
+    if (m_shared->configuration->isInactive())
         return; // writes nothing; a file left by an earlier run stays as it is
     m_shared->log(LogLevel::debug, QStringLiteral("appWillTerminate()"));
     m_builder->waitForDone();
+    m_shared->terminating = true;
     m_shared->ensureCacheLoaded();
-    m_shared->cache->saveCache();
+    const auto &cache = m_shared->cache;
+    // A short process (a command-line command) often ends while its first batch is out.
+    cache->waitUntilNothingInFlight(m_shared->configuration->terminationGracePeriod());
+    cache->putBackAll();
+    cache->saveCache();
 }
 
 } // namespace Cairn

@@ -130,7 +130,7 @@ void TelemetryManager::renewSession()
 void TelemetryManager::sessionDidChange()
 {
     // Disabled analytics write nothing, session history included.
-    if (m_configuration->sessionStatsEnabled() && !m_configuration->analyticsDisabled() && m_clientDefaults)
+    if (m_configuration->sessionStatsEnabled() && !m_configuration->isInactive() && m_clientDefaults)
         sessionManager()->beginSession();
     if (m_configuration->sendNewSessionBeganSignal())
         Cairn::recordSignal(QStringLiteral("Cairn.Session.started"));
@@ -151,7 +151,9 @@ bool TelemetryManager::requestImmediateSync()
     const qint64 now = Clock::nowMSecs();
     {
         Sync::WriteLocker locker(&m_lock);
-        if (now - m_lastTimeImmediateSyncRequested <= immediateSyncIntervalMSecs)
+        // A clock set back since the last request does not block the next for that long.
+        const qint64 since = now - m_lastTimeImmediateSyncRequested;
+        if (since >= 0 && since <= immediateSyncIntervalMSecs)
             return false;
         m_lastTimeImmediateSyncRequested = now;
     }

@@ -8,7 +8,7 @@ namespace Cairn {
 
 QUrl defaultApiBaseURL()
 {
-    return QUrl(QStringLiteral("https://ingest.cairn.invalid"));
+    return QUrl();
 }
 
 TelemetryManagerConfiguration::TelemetryManagerConfiguration(const QString &appID, const QString &salt,
@@ -82,7 +82,28 @@ CAIRN_GETTER(std::chrono::milliseconds, sendInterval, m_sendInterval)
 CAIRN_SETTER(std::chrono::milliseconds, setSendInterval, m_sendInterval)
 CAIRN_GETTER(std::chrono::milliseconds, sessionStartDelay, m_sessionStartDelay)
 CAIRN_SETTER(std::chrono::milliseconds, setSessionStartDelay, m_sessionStartDelay)
+CAIRN_GETTER(std::chrono::milliseconds, cacheWriteInterval, m_cacheWriteInterval)
+CAIRN_SETTER(std::chrono::milliseconds, setCacheWriteInterval, m_cacheWriteInterval)
+CAIRN_GETTER(std::chrono::milliseconds, terminationGracePeriod, m_terminationGracePeriod)
+CAIRN_SETTER(std::chrono::milliseconds, setTerminationGracePeriod, m_terminationGracePeriod)
 CAIRN_SETTER(std::function<void()>, setSessionChangedHandler, m_sessionChanged)
+
+bool TelemetryManagerConfiguration::isServiceConfigured() const
+{
+    const QUrl url = apiBaseURL();
+    if (url.isEmpty())
+        return false;
+    // Such names never resolve (RFC 6761 lets applications know that without asking).
+    QString host = url.host().toLower();
+    if (host.endsWith(QLatin1Char('.')))
+        host.chop(1);
+    return host != QLatin1String("invalid") && !host.endsWith(QLatin1String(".invalid"));
+}
+
+bool TelemetryManagerConfiguration::isInactive() const
+{
+    return analyticsDisabled() || !isServiceConfigured();
+}
 
 void TelemetryManagerConfiguration::setDefaultParameters(std::function<Parameters()> provider)
 {

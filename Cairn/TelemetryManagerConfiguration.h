@@ -27,9 +27,8 @@ public:
         std::optional<double> floatValue) const = 0;
 };
 
-// The service's default origin. It lies under a reserved domain that never resolves, so that
-// nothing can reach a third party's host by accident; real hosts pass their own in the
-// configuration.
+// The service's default origin: none. A host that names no service (or one under the reserved
+// domain "invalid", which never resolves) gets a client that records and sends nothing.
 QUrl defaultApiBaseURL();
 
 // The client's configuration. A reference type: the manager, its signal manager and
@@ -48,6 +47,8 @@ public:
 
     QUrl apiBaseURL() const;
     void setApiBaseURL(const QUrl &url);
+    // False while the base address is empty or lies under "invalid." (RFC 6761).
+    bool isServiceConfigured() const;
 
     // The service namespace (`namespace` is a keyword in C++).
     std::optional<QString> apiNamespace() const;
@@ -91,6 +92,9 @@ public:
     // file by an earlier run, which stays untouched) and nothing is written.
     bool analyticsDisabled() const;
     void setAnalyticsDisabled(bool value);
+    // Analytics disabled, or no service configured: either way the client records, sends,
+    // writes and logs nothing.
+    bool isInactive() const;
 
     bool reservedParameterWarningsEnabled() const;
     void setReservedParameterWarningsEnabled(bool value);
@@ -119,6 +123,14 @@ public:
     // Delay between initialisation and the first session (0.5 seconds).
     std::chrono::milliseconds sessionStartDelay() const;
     void setSessionStartDelay(std::chrono::milliseconds delay);
+    // Pending records are written to the cache file as they change, at most once per this
+    // interval (3 seconds). Read when the manager is created.
+    std::chrono::milliseconds cacheWriteInterval() const;
+    void setCacheWriteInterval(std::chrono::milliseconds interval);
+    // How long termination waits for the replies of batches in flight before it puts them
+    // back into the cache (1 second).
+    std::chrono::milliseconds terminationGracePeriod() const;
+    void setTerminationGracePeriod(std::chrono::milliseconds period);
 
     // Installed by the manager: runs after every sessionID change, outside the lock.
     void setSessionChangedHandler(std::function<void()> handler);
@@ -146,6 +158,8 @@ private:
     QString m_buildNumber = QStringLiteral("0");
     std::chrono::milliseconds m_sendInterval { 10000 };
     std::chrono::milliseconds m_sessionStartDelay { 500 };
+    std::chrono::milliseconds m_cacheWriteInterval { 3000 };
+    std::chrono::milliseconds m_terminationGracePeriod { 1000 };
     std::function<void()> m_sessionChanged;
 };
 

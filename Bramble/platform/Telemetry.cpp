@@ -2,6 +2,7 @@
 
 #include "BuildConfig.h"
 #include "Cairn/Cairn.h"
+#include "Cairn/TelemetryManager.h"
 #include "platform/AppSignals.h"
 #include "platform/Console.h"
 
@@ -10,13 +11,21 @@
 
 QUrl Telemetry::serviceURL()
 {
-    const QString override = qEnvironmentVariable("BRAMBLE_TELEMETRY_URL");
-    return QUrl(override.isEmpty() ? QString::fromUtf8(BuildConfig::telemetryUrl) : override);
+    const QString override = qEnvironmentVariable("BRAMBLE_TELEMETRY_URL").trimmed();
+    return QUrl(override.isEmpty() ? QString::fromUtf8(BuildConfig::telemetryUrl).trimmed() : override);
 }
 
 bool Telemetry::doNotTrack()
 {
-    return qEnvironmentVariable("DO_NOT_TRACK") == QStringLiteral("1");
+    const QString value = qEnvironmentVariable("DO_NOT_TRACK").trimmed();
+    return !value.isEmpty() && value != QLatin1String("0")
+        && value.compare(QLatin1String("false"), Qt::CaseInsensitive) != 0;
+}
+
+bool Telemetry::isActive()
+{
+    const auto manager = Cairn::installedManager();
+    return manager && !manager->configuration()->isInactive();
 }
 
 void Telemetry::start()
@@ -29,8 +38,12 @@ void Telemetry::start()
         config->setAnalyticsDisabled(true);
         config->setSessionStatsEnabled(false);
     }
+    const bool hasService = config->isServiceConfigured();
     Cairn::initialize(config);
-    Console::printLine(QStringLiteral("✅ Cairn initialized with App ID: ") + id);
+    if (hasService)
+        Console::printLine(QStringLiteral("✅ Cairn initialized with App ID: ") + id);
+    else
+        Console::printLine(QStringLiteral("📋 Cairn analytics off: this build names no analytics service"));
     AppSignals::setSender([](const QString &name, const AppSignals::Parameters &parameters) {
         Cairn::signal(name, parameters);
     });
@@ -39,5 +52,6 @@ void Telemetry::start()
 void Telemetry::sendLaunched()
 {
     Cairn::signal(QStringLiteral("app_launched"));
-    Console::printLine(QStringLiteral("📊 Cairn signal sent: app_launched"));
+    if (isActive())
+        Console::printLine(QStringLiteral("📊 Cairn signal sent: app_launched"));
 }

@@ -155,6 +155,8 @@ private slots:
         config->setSessionStatsEnabled(false);
         config->setLogHandler(m_log->handler());
         initialize(config);
+        // The sender's first, immediate round has run: it cannot take what a test records.
+        installedManager()->signalManager().waitForSender();
     }
 
     void cleanup()

@@ -14,7 +14,9 @@
 #include <QUuid>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
+#include <functional>
 #include <httplib.h>
 #include <memory>
 #include <mutex>
@@ -66,7 +68,8 @@ private:
 };
 
 // A telemetry service on 127.0.0.1 that records each POST and answers with queued statuses
-// (200 once the queue is empty).
+// (200 once the queue is empty), or with what a responder function says. While held it
+// answers nothing until released, then 503.
 class FakeTelemetryService
 {
 public:
@@ -75,30 +78,42 @@ public:
         std::string path;
         std::string body;
         std::string contentType;
+        int status = 0;
         nlohmann::json records() const { return nlohmann::json::parse(body); }
     };
+    using Responder = std::function<int(const nlohmann::json &records)>;
 
     FakeTelemetryService()
     {
         m_server.server().Post(
             R"(/.*)", [this](const httplib::Request &request, httplib::Response &response) {
+                size_t index = 0;
                 {
                     std::lock_guard<std::mutex> lock(m_mutex);
+                    index = m_requests.size();
                     m_requests.push_back(
                         Request { request.path, request.body, request.get_header_value("Content-Type") });
                 }
+                m_changed.notify_all();
                 std::this_thread::sleep_for(std::chrono::milliseconds(m_delayMs.load()));
-                std::lock_guard<std::mutex> lock(m_mutex);
+                std::unique_lock<std::mutex> lock(m_mutex);
                 int status = 200;
-                if (!m_statuses.empty()) {
+                if (m_held) {
+                    m_changed.wait_for(lock, std::chrono::seconds(20), [this] { return !m_held; });
+                    status = 503;
+                } else if (!m_statuses.empty()) {
                     status = m_statuses.front();
                     m_statuses.pop_front();
+                } else if (m_responder) {
+                    status = m_responder(nlohmann::json::parse(request.body, nullptr, false));
                 }
+                m_requests[index].status = status;
                 response.status = status;
                 response.set_content(
                     status == 200 ? R"({"status":"ok"})" : R"({"error":"no"})", "application/json");
             });
     }
+    ~FakeTelemetryService() { release(); }
     bool start() { return m_server.start(); }
     QUrl url() const { return QUrl(m_server.url()); }
     // Each answer waits this long after the request was recorded.
@@ -107,6 +122,24 @@ public:
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_statuses.insert(m_statuses.end(), statuses);
+    }
+    void setResponder(Responder responder)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_responder = std::move(responder);
+    }
+    void hold()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_held = true;
+    }
+    void release()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_held = false;
+        }
+        m_changed.notify_all();
     }
     std::vector<Request> requests() const
     {
@@ -118,19 +151,36 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return int(m_requests.size());
     }
+    // The records of every request answered 200, in arrival order.
+    std::vector<nlohmann::json> accepted() const
+    {
+        std::vector<nlohmann::json> records;
+        for (const auto &request : requests()) {
+            if (request.status != 200)
+                continue;
+            for (const auto &record : request.records())
+                records.push_back(record);
+        }
+        return records;
+    }
     void clear()
     {
+        release();
         std::lock_guard<std::mutex> lock(m_mutex);
         m_requests.clear();
         m_statuses.clear();
+        m_responder = nullptr;
         m_delayMs.store(0);
     }
 
 private:
     TestHttpServer m_server;
     mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
     std::vector<Request> m_requests;
     std::deque<int> m_statuses;
+    Responder m_responder;
+    bool m_held = false;
     std::atomic<int> m_delayMs { 0 };
 };
 
@@ -153,4 +203,18 @@ inline Cairn::SignalBatch pendingRecords()
 {
     const auto manager = Cairn::installedManager();
     return manager ? manager->signalManager().cache()->snapshot() : Cairn::SignalBatch {};
+}
+
+// Initialises, then waits until the sender has started and run its first, immediate round, so
+// that a test's own signals are not taken by that round.
+inline void initializeSettled(const Cairn::ConfigurationPtr &config)
+{
+    Cairn::initialize(config);
+    Cairn::installedManager()->signalManager().waitForSender();
+}
+
+inline int inFlightRecords()
+{
+    const auto manager = Cairn::installedManager();
+    return manager ? manager->signalManager().cache()->inFlightCount() : 0;
 }

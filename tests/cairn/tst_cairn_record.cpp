@@ -109,7 +109,7 @@ private slots:
         QCOMPARE(QString::fromStdString(object.at("isTestMode")), QStringLiteral("false"));
         QCOMPARE(QString::fromStdString(object.at("payload").at("groupCount")), QStringLiteral("3"));
         QCOMPARE(QString::fromStdString(object.at("payload").at("platform")), QStringLiteral("Linux"));
-        // Key order as in the Part.
+        // Key order as on the wire: receivedAt first, isTestMode last.
         std::vector<std::string> keys;
         const auto ordered = toWireJson(record);
         for (auto it = ordered.begin(); it != ordered.end(); ++it)
@@ -175,23 +175,58 @@ private slots:
 
     void cacheKeepsOnlyTheNewestRecords()
     {
-        SignalCache cache(std::nullopt, QDir::temp().filePath(QStringLiteral("unused-cache")));
-        const SignalPostBody record
-            = SignalManager::buildRecord(QStringLiteral("r"), {}, {}, {}, std::nullopt, std::nullopt,
+        const QString path = QDir::temp().filePath(
+            QStringLiteral("cairn-cap-%1").arg(QUuid::createUuid().toString(QUuid::Id128)));
+        const QDateTime start(QDate(2025, 1, 31), QTime(8, 0), Qt::UTC);
+        const auto recordAt = [&](int second, const QString &type) {
+            SignalPostBody record = SignalManager::buildRecord(type, {}, {}, {}, std::nullopt, std::nullopt,
                 QStringLiteral("u"), QStringLiteral("a"), QString(), QUuid::createUuid(), false);
+            record.receivedAt = start.addSecs(second);
+            return record;
+        };
         const size_t limit = SignalCache::maximumNumberOfCachedSignals;
-        for (size_t i = 0; i < limit + 49; ++i) {
-            SignalPostBody numbered = record;
-            numbered.type = QStringLiteral("r%1").arg(i);
-            cache.push(std::move(numbered));
+        {
+            SignalCache cache(std::nullopt, path);
+            // A batch of the five oldest records is out when the cache fills up behind it.
+            for (int i = 0; i < 5; ++i)
+                cache.push(recordAt(i, QStringLiteral("old%1").arg(i)));
+            SignalBatch out;
+            const quint64 id = cache.checkOut(&out);
+            QCOMPARE(out.size(), size_t(5));
+            for (size_t i = 0; i < limit; ++i)
+                cache.push(recordAt(int(100 + i), QStringLiteral("r%1").arg(i)));
+            QCOMPARE(size_t(cache.count()), limit);
+            // The batch fails and goes back behind the newer records: the oldest go, by time.
+            QVERIFY(cache.putBack(id));
+            QCOMPARE(size_t(cache.count()), limit);
+            const SignalBatch kept = cache.snapshot();
+            QCOMPARE(kept.front().type, QStringLiteral("r0"));
+            QCOMPARE(kept.back().type, QStringLiteral("r%1").arg(limit - 1));
+            for (const auto &record : kept)
+                QVERIFY2(!record.type.startsWith(QLatin1String("old")), qPrintable(record.type));
+            // One more, put back at the end but older than all: it is the one dropped.
+            cache.push(recordAt(50, QStringLiteral("late but old")));
+            QCOMPARE(cache.snapshot().back().type, QStringLiteral("r%1").arg(limit - 1));
         }
-        SignalBatch putBack(1, record);
-        putBack.front().type = QStringLiteral("put back");
-        cache.push(std::move(putBack));
-        QCOMPARE(size_t(cache.count()), limit);
-        const SignalBatch kept = cache.snapshot();
-        QCOMPARE(kept.front().type, QStringLiteral("r50"));
-        QCOMPARE(kept.back().type, QStringLiteral("put back"));
+
+        // A file with more than the cap, out of order, is trimmed to the newest at load.
+        SignalBatch many;
+        for (size_t i = 0; i < limit + 300; ++i)
+            many.push_back(recordAt(int((i * 7919) % (limit + 300)), QStringLiteral("f%1").arg(i)));
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(encodeCacheFile(many));
+        }
+        LogCollector log;
+        SignalCache loaded(log.handler(), path);
+        loaded.load();
+        QCOMPARE(size_t(loaded.count()), limit);
+        QCOMPARE(log.count(QStringLiteral("INFO: Signal cache full; dropped the 300 oldest records")), 1);
+        const QDateTime cutoff = start.addSecs(300);
+        for (const auto &record : loaded.snapshot())
+            QVERIFY(record.receivedAt >= cutoff);
+        QFile::remove(path);
     }
 
     void cacheCodecHandlesAnyText()
@@ -322,7 +357,7 @@ private slots:
             return Parameters { { QStringLiteral("fromDefaults"), QStringLiteral("d") },
                 { QStringLiteral("shared"), QStringLiteral("default") } };
         });
-        Cairn::initialize(config);
+        initializeSettled(config);
         Cairn::signal(QStringLiteral("link_added"),
             { { QStringLiteral("groupCount"), QStringLiteral("2") },
                 { QStringLiteral("shared"), QStringLiteral("signal") } });
@@ -359,7 +394,7 @@ private slots:
         auto config = testConfiguration(kNowhere);
         config->setDefaultSignalPrefix(QStringLiteral("Bramble."));
         config->setDefaultParameterPrefix(QStringLiteral("app."));
-        Cairn::initialize(config);
+        initializeSettled(config);
         Cairn::signal(QStringLiteral("opened"),
             { { QStringLiteral("count"), QStringLiteral("1") },
                 { QStringLiteral("Cairn.Custom.kept"), QStringLiteral("2") } });
@@ -375,7 +410,7 @@ private slots:
     {
         LogCollector log;
         auto config = testConfiguration(kNowhere, &log);
-        Cairn::initialize(config);
+        initializeSettled(config);
         const QString prefixLine
             = QStringLiteral("ERROR: Sending signal with reserved prefix 'Cairn.' will cause unexpected "
                              "behavior. Please use another prefix instead.");
@@ -425,7 +460,7 @@ private slots:
         auto config = testConfiguration(kNowhere, &log);
         config->setAnalyticsDisabled(true);
         config->setSessionStatsEnabled(false);
-        Cairn::initialize(config);
+        initializeSettled(config);
         Cairn::signal(
             QStringLiteral("Cairn.reserved"), { { QStringLiteral("platform"), QStringLiteral("x") } });
         Cairn::recordSignal(QStringLiteral("other"));
@@ -441,7 +476,7 @@ private slots:
         qputenv("XCODE_RUNNING_FOR_PREVIEWS", "1");
         auto config = testConfiguration(kNowhere);
         QVERIFY(config->previewMode());
-        Cairn::initialize(config);
+        initializeSettled(config);
         Cairn::signal(QStringLiteral("previewed"));
         Cairn::recordSignal(QStringLiteral("previewed"));
         QTest::qWait(100);
@@ -461,7 +496,7 @@ private slots:
     void signalsFromOtherThreads()
     {
         auto config = testConfiguration(kNowhere);
-        Cairn::initialize(config);
+        initializeSettled(config);
         std::vector<std::thread> threads;
         for (int t = 0; t < 4; ++t) {
             threads.emplace_back([t, config] {

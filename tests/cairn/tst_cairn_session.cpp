@@ -87,7 +87,7 @@ private slots:
         const QString appID = freshAppID();
         auto config = testConfiguration(kNowhere, nullptr, appID);
         config->setSessionStartDelay(std::chrono::milliseconds(50)); // the real start-up path
-        Cairn::initialize(config);
+        initializeSettled(config);
         QTRY_COMPARE(Cairn::pendingSignalCount(), 2);
         const SignalBatch records = pendingRecords();
         const QString today = QStringLiteral("2025-03-10");
@@ -113,7 +113,7 @@ private slots:
         const QString appID = freshAppID();
         auto config = testConfiguration(kNowhere, nullptr, appID);
         config->setSendNewSessionBeganSignal(false);
-        Cairn::initialize(config);
+        initializeSettled(config);
         const qint64 start = Clock::nowMSecs();
         Cairn::renewSession();
         Clock::advance(800);
@@ -137,7 +137,7 @@ private slots:
     {
         auto config = testConfiguration(kNowhere);
         config->setSendNewSessionBeganSignal(false);
-        Cairn::initialize(config);
+        initializeSettled(config);
         Cairn::renewSession();
         Clock::advance(5000);
         sessions()->handleDidEnterBackgroundNotification();
@@ -160,7 +160,7 @@ private slots:
             { { now - 100 * kDay, 10 }, { now - 95 * kDay, 20 }, { now - 90 * kDay, 25 },
                 { now - 10 * kDay, 30 }, { now - kDay, 40 } },
             3);
-        Cairn::initialize(testConfiguration(kNowhere, nullptr, appID));
+        initializeSettled(testConfiguration(kNowhere, nullptr, appID));
         Cairn::signal(QStringLiteral("opened"));
         QTRY_COMPARE(Cairn::pendingSignalCount(), 1);
         // 100, 95 and exactly 90 days old are gone; the deleted count grew by three.
@@ -183,7 +183,7 @@ private slots:
         const QString appID = freshAppID();
         const qint64 now = Clock::nowMSecs();
         seed(appID, { { now - 3 * kDay, 10 }, { now - 2 * kDay, 20 }, { now - kDay, 31 } });
-        Cairn::initialize(testConfiguration(kNowhere, nullptr, appID));
+        initializeSettled(testConfiguration(kNowhere, nullptr, appID));
         QCOMPARE(sessions()->averageSessionSeconds(), 15); // (10 + 20) / 2, the last one left out
         Cairn::signal(QStringLiteral("x"));
         QTRY_COMPARE(Cairn::pendingSignalCount(), 1);
@@ -194,7 +194,7 @@ private slots:
 
         const QString single = freshAppID();
         seed(single, { { now - kDay, 42 } });
-        Cairn::initialize(testConfiguration(kNowhere, nullptr, single));
+        initializeSettled(testConfiguration(kNowhere, nullptr, single));
         QCOMPARE(sessions()->averageSessionSeconds(), 42);
         Cairn::signal(QStringLiteral("x"));
         QTRY_COMPARE(Cairn::pendingSignalCount(), 1);
@@ -211,7 +211,7 @@ private slots:
         const QString appID = freshAppID();
         seed(appID, {}, 0, { QStringLiteral("2025-01-20") }); // more than 30 days ago
         const auto start = [&] {
-            Cairn::initialize(testConfiguration(kNowhere, nullptr, appID));
+            initializeSettled(testConfiguration(kNowhere, nullptr, appID));
             sessions()->waitForPersistence();
         };
         start();
@@ -248,7 +248,7 @@ private slots:
             settings.sync();
         }
         auto config = testConfiguration(kNowhere, nullptr, appID);
-        Cairn::initialize(config);
+        initializeSettled(config);
         QCOMPARE(sessions()->recentSessions().size(), 0);
         Cairn::renewSession();
         QTRY_COMPARE(recordsOfType(QStringLiteral("Cairn.Acquisition.newInstallDetected")).size(), size_t(1));
@@ -260,7 +260,7 @@ private slots:
     {
         auto config = testConfiguration(kNowhere);
         config->setSendNewSessionBeganSignal(false);
-        Cairn::initialize(config);
+        initializeSettled(config);
         const auto manager = Cairn::installedManager();
         const QUuid first = config->sessionID();
         manager->didEnterBackground();
@@ -298,7 +298,7 @@ private slots:
         config->setAnalyticsDisabled(true);
         config->setSessionStatsEnabled(false);
         config->setSessionStartDelay(std::chrono::milliseconds(10));
-        Cairn::initialize(config);
+        initializeSettled(config);
         Cairn::signal(QStringLiteral("app_launched"));
         Cairn::renewSession();
         Cairn::hashedDefaultUserIdentifier();

@@ -1,45 +1,42 @@
-// The cache and the transport against a real HTTP server on 127.0.0.1: batches, put-back, paths,
-// immediate sync, the cache file across a real quit (child processes of this executable)
-// and the disabled mode.
+// The transport against a real HTTP server on 127.0.0.1: batches, put-back, back-off, refused
+// batches and records, paths, immediate sync, and a client that names no service. Rounds are
+// driven by the frozen Cairn clock, so nothing here waits for a real interval.
 #include "CairnTestSupport.h"
 #include "support/TestEnvironment.h"
 
 #include <Cairn/Clock.h>
 #include <Cairn/SignalPostBody.h>
 #include <QCoreApplication>
-#include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QProcessEnvironment>
+#include <QSet>
 #include <QTest>
-#include <QTimer>
 
 using namespace Cairn;
 
 namespace {
 
-QString cacheFilePath()
-{
-    return SignalCache::defaultFilePath();
-}
+const QDateTime kStart(QDate(2025, 1, 31), QTime(13, 45, 10), Qt::UTC);
 
-SignalBatch makeRecords(int count, const QString &prefix = QStringLiteral("r"))
+SignalBatch makeRecords(
+    int count, const QString &prefix = QStringLiteral("r"), const QString &appID = QStringLiteral("APP"))
 {
     SignalBatch records;
     for (int i = 0; i < count; ++i)
         records.push_back(SignalManager::buildRecord(prefix + QString::number(i),
             { { QStringLiteral("platform"), QStringLiteral("Linux") } }, {},
             { { QStringLiteral("n"), QString::number(i) } }, std::nullopt, std::nullopt,
-            QStringLiteral("user"), QStringLiteral("APP"), QString(), QUuid::createUuid(), false));
+            QStringLiteral("user"), appID, QString(), QUuid::createUuid(), false));
     return records;
 }
 
-void writeCacheFile(const QByteArray &bytes)
+void writeCacheFile(const QString &appID, const SignalBatch &records)
 {
-    QDir().mkpath(QFileInfo(cacheFilePath()).absolutePath());
-    QFile file(cacheFilePath());
+    const QString path = SignalCache::filePath(appID);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
+    file.write(encodeCacheFile(records));
 }
 
 std::vector<int> batchSizes(const FakeTelemetryService &service)
@@ -58,45 +55,17 @@ QStringList typesOf(const nlohmann::json &records)
     return types;
 }
 
-QByteArray fileDigest(const QString &path)
+QStringList typesOf(const std::vector<nlohmann::json> &records)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+    QStringList types;
+    for (const auto &record : records)
+        types.append(QString::fromStdString(record.at("type").get<std::string>()));
+    return types;
 }
 
-// The child side of the quit tests: CAIRN_CHILD names the scenario, CAIRN_CHILD_URL the service.
-int childMain(int argc, char **argv)
+SignalManager &signalManager()
 {
-    QCoreApplication app(argc, argv);
-    const QByteArray scenario = qgetenv("CAIRN_CHILD");
-    auto config = std::make_shared<TelemetryManagerConfiguration>(
-        QStringLiteral("CHILD-APP"), QString(), QUrl(QString::fromUtf8(qgetenv("CAIRN_CHILD_URL"))));
-    config->setSessionStartDelay(std::chrono::milliseconds(0));
-    config->setSendNewSessionBeganSignal(false);
-    config->setLogHandler(LogHandler::standardError(LogLevel::debug));
-    if (scenario == "save3") {
-        config->setSendInterval(std::chrono::hours(1));
-        config->setSessionStatsEnabled(false);
-        Cairn::initialize(config);
-        for (int i = 0; i < 3; ++i)
-            Cairn::signal(QStringLiteral("pending_%1").arg(i));
-        // Quit at once, with records perhaps still being built: termination waits for them.
-        QTimer::singleShot(0, &app, &QCoreApplication::quit);
-    } else if (scenario == "disabled") {
-        // What the app does for DO_NOT_TRACK=1.
-        config->setAnalyticsDisabled(true);
-        config->setSessionStatsEnabled(false);
-        config->setSendInterval(std::chrono::milliseconds(100));
-        Cairn::initialize(config);
-        Cairn::signal(QStringLiteral("app_launched"));
-        Cairn::requestImmediateSync();
-        QTimer::singleShot(700, &app, &QCoreApplication::quit);
-    } else {
-        return 2;
-    }
-    return app.exec();
+    return Cairn::installedManager()->signalManager();
 }
 
 } // namespace
@@ -107,36 +76,31 @@ class TestCairnTransport : public QObject
 
     FakeTelemetryService m_service;
 
-    QProcessEnvironment childEnvironment(const QByteArray &scenario, const QUrl &url)
+    // A configuration on the fake service with the real ten-second interval; the clock is
+    // frozen, so rounds come only when a test moves it.
+    ConfigurationPtr frozenConfiguration(LogCollector *log = nullptr)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("CAIRN_CHILD"), QString::fromLatin1(scenario));
-        env.insert(QStringLiteral("CAIRN_CHILD_URL"), url.toString());
-        return env;
+        Clock::setFixed(kStart);
+        auto config = testConfiguration(m_service.url(), log);
+        config->setSendInterval(std::chrono::seconds(10));
+        return config;
     }
 
-    bool runChild(const QByteArray &scenario, QString *stderrText)
+    // Moves the clock and waits until the sender has looked at it.
+    static void advance(qint64 milliseconds)
     {
-        QProcess child;
-        child.setProcessEnvironment(childEnvironment(scenario, m_service.url()));
-        child.start(QCoreApplication::applicationFilePath(), {});
-        if (!child.waitForFinished(30000))
-            return false;
-        *stderrText = QString::fromUtf8(child.readAllStandardError());
-        return child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
+        Clock::advance(milliseconds);
+        signalManager().waitForSender();
     }
 
 private slots:
     void initTestCase() { QVERIFY(m_service.start()); }
 
-    void init()
-    {
-        m_service.clear();
-        QFile::remove(cacheFilePath());
-    }
+    void init() { m_service.clear(); }
 
     void cleanup()
     {
+        m_service.release();
         Cairn::deinitialize();
         Clock::useSystem();
     }
@@ -144,9 +108,9 @@ private slots:
     void emptyStartSendsNothing()
     {
         LogCollector log;
-        Cairn::initialize(testConfiguration(m_service.url(), &log));
-        QTRY_VERIFY(log.count(QStringLiteral("DEBUG: Current signal cache count: 0")) == 1);
-        QTest::qWait(100);
+        initializeSettled(testConfiguration(m_service.url(), &log));
+        QCOMPARE(log.count(QStringLiteral("DEBUG: Current signal cache count: 0")), 1);
+        QCOMPARE(signalManager().requestsStarted(), 0);
         QCOMPARE(m_service.requestCount(), 0);
         QCOMPARE(log.countContaining(QStringLiteral("Sending")), 0);
     }
@@ -154,14 +118,17 @@ private slots:
     void batchesOfAtMostHundredInArrivalOrder()
     {
         LogCollector log;
-        auto config = testConfiguration(m_service.url(), &log);
-        config->setSendInterval(std::chrono::milliseconds(800));
-        Cairn::initialize(config);
-        // The timer's first, immediate round finds the cache empty; the next is 800 ms later.
-        QTRY_COMPARE(log.count(QStringLiteral("DEBUG: Current signal cache count: 0")), 1);
+        initializeSettled(frozenConfiguration(&log));
         for (int i = 0; i < 250; ++i)
             Cairn::signal(QStringLiteral("s%1").arg(i, 3, 10, QLatin1Char('0')));
-        QTRY_COMPARE_WITH_TIMEOUT(m_service.requestCount(), 3, 10000);
+        QTRY_COMPARE(Cairn::pendingSignalCount(), 250);
+        for (int round = 1; round <= 3; ++round) {
+            advance(9999);
+            QCOMPARE(signalManager().requestsStarted(), round - 1); // not due yet
+            advance(1);
+            QTRY_COMPARE(m_service.requestCount(), round);
+            QTRY_COMPARE(inFlightRecords(), 0);
+        }
         QCOMPARE(batchSizes(m_service), (std::vector<int> { 100, 100, 50 }));
         QStringList all;
         for (const auto &request : m_service.requests()) {
@@ -172,28 +139,9 @@ private slots:
         QCOMPARE(all.size(), 250);
         for (int i = 0; i < 250; ++i)
             QCOMPARE(all.at(i), QStringLiteral("s%1").arg(i, 3, 10, QLatin1Char('0')));
-        QCOMPARE(Cairn::pendingSignalCount(), 0);
-    }
-
-    void loadedCacheDrainsAtEachFiring()
-    {
-        writeCacheFile(encodeCacheFile(makeRecords(250)));
-        LogCollector log;
-        auto config = testConfiguration(m_service.url(), &log);
-        config->setSendInterval(std::chrono::milliseconds(300));
-        Cairn::initialize(config);
-        // Loaded at creation, the file consumed.
-        QCOMPARE(log.count(QStringLiteral("INFO: Loading Telemetry cache from: ")
-                     + QUrl::fromLocalFile(cacheFilePath()).toString()),
-            1);
-        QCOMPARE(log.count(QStringLiteral("INFO: Loaded 250 signals")), 1);
-        QVERIFY(!QFile::exists(cacheFilePath()));
-        QTRY_COMPARE_WITH_TIMEOUT(m_service.requestCount(), 3, 10000);
-        QCOMPARE(batchSizes(m_service), (std::vector<int> { 100, 100, 50 }));
         QCOMPARE(log.count(QStringLiteral("INFO: Sending 100 signals leaving a cache of 150 signals")), 1);
-        QCOMPARE(log.count(QStringLiteral("INFO: Sending 100 signals leaving a cache of 50 signals")), 1);
         QCOMPARE(log.count(QStringLiteral("INFO: Sending 50 signals leaving a cache of 0 signals")), 1);
-        QCOMPARE(typesOf(m_service.requests().back().records()).last(), QStringLiteral("r249"));
+        QCOMPARE(Cairn::pendingSignalCount(), 0);
     }
 
     void putBackOnFailure_data()
@@ -202,44 +150,173 @@ private slots:
         QTest::addColumn<QString>("logLine");
         QTest::newRow("401") << 401 << QStringLiteral("ERROR: unauthorised");
         QTest::newRow("403") << 403 << QStringLiteral("ERROR: forbidden");
-        QTest::newRow("413") << 413 << QStringLiteral("ERROR: payloadTooLarge");
+        QTest::newRow("404") << 404 << QStringLiteral("ERROR: invalidStatusCode(statusCode: 404)");
+        QTest::newRow("408") << 408 << QStringLiteral("ERROR: invalidStatusCode(statusCode: 408)");
+        QTest::newRow("429") << 429 << QStringLiteral("ERROR: invalidStatusCode(statusCode: 429)");
         QTest::newRow("500") << 500 << QStringLiteral("ERROR: invalidStatusCode(statusCode: 500)");
     }
 
+    // A single record, so that nothing could be split: these statuses put it back.
     void putBackOnFailure()
     {
         QFETCH(int, status);
         QFETCH(QString, logLine);
         m_service.queueStatuses({ status });
-        writeCacheFile(encodeCacheFile(makeRecords(3)));
         LogCollector log;
-        auto config = testConfiguration(m_service.url(), &log);
-        config->setSendInterval(std::chrono::milliseconds(300));
+        auto config = frozenConfiguration(&log);
+        writeCacheFile(config->telemetryAppID(), makeRecords(1));
         Cairn::initialize(config);
-        QTRY_COMPARE_WITH_TIMEOUT(m_service.requestCount(), 2, 5000);
-        QCOMPARE(log.count(logLine), 1);
+        QTRY_COMPARE(log.count(logLine), 1);
+        QTRY_COMPARE(Cairn::pendingSignalCount(), 1); // put back
+        advance(10000);
+        QTRY_COMPARE(m_service.requestCount(), 2);
+        QTRY_COMPARE(inFlightRecords(), 0);
         const auto requests = m_service.requests();
-        QVERIFY(requests[0].records() == requests[1].records()); // the same records went out again
-        QCOMPARE(requests[0].records().size(), size_t(3));
-        QTest::qWait(400);
-        QCOMPARE(m_service.requestCount(), 2); // accepted the second time: nothing left
+        QVERIFY(requests[0].records() == requests[1].records()); // the same record went out again
         QCOMPARE(Cairn::pendingSignalCount(), 0);
+        QCOMPARE(log.countContaining(QStringLiteral("Dropped")), 0);
+    }
+
+    void backoffDoublesUpToTenMinutes()
+    {
+        for (int i = 0; i < 9; ++i)
+            m_service.queueStatuses({ 503 });
+        LogCollector log;
+        auto config = frozenConfiguration(&log);
+        writeCacheFile(config->telemetryAppID(), makeRecords(3));
+        Cairn::initialize(config);
+        QTRY_COMPARE(m_service.requestCount(), 1);
+        QTRY_COMPARE(Cairn::pendingSignalCount(), 3);
+        // After the n-th failure in a row the next attempt waits 10 s * 2^(n-1), at most 600 s.
+        const int waits[] = { 10, 20, 40, 80, 160, 320, 600, 600 };
+        int attempts = 1;
+        for (const int wait : waits) {
+            // Immediate sync (itself at most once per ten seconds) does not cut a back-off short.
+            if (wait >= 40) {
+                const int immediate = signalManager().immediateRounds();
+                QVERIFY(Cairn::installedManager()->requestImmediateSync());
+                QTRY_COMPARE(signalManager().immediateRounds(), immediate + 1);
+            }
+            advance(qint64(wait) * 1000 - 1);
+            QCOMPARE(signalManager().requestsStarted(), attempts);
+            advance(1);
+            ++attempts;
+            QTRY_COMPARE(m_service.requestCount(), attempts);
+            QTRY_COMPARE(Cairn::pendingSignalCount(), 3);
+        }
+        QCOMPARE(log.count(QStringLiteral("ERROR: invalidStatusCode(statusCode: 503)")), 9);
+        // The tenth attempt succeeds, and the interval is back to ten seconds.
+        advance(600000);
+        QTRY_COMPARE(m_service.requestCount(), attempts + 1);
+        QTRY_COMPARE(Cairn::pendingSignalCount() + inFlightRecords(), 0);
+        Cairn::signal(QStringLiteral("after"));
+        QTRY_COMPARE(Cairn::pendingSignalCount(), 1);
+        advance(10000);
+        QTRY_COMPARE(m_service.requestCount(), attempts + 2);
+        QCOMPARE(typesOf(m_service.requests().back().records()), QStringList { QStringLiteral("after") });
+        QCOMPARE(SignalSender::backoff(std::chrono::hours(1), 5),
+            std::chrono::milliseconds(std::chrono::hours(1)));
+    }
+
+    void clockGoingBackDoesNotStallRounds()
+    {
+        initializeSettled(frozenConfiguration());
+        Cairn::signal(QStringLiteral("later"));
+        QTRY_COMPARE(Cairn::pendingSignalCount(), 1);
+        // The system clock is set back an hour: the next round still comes ten seconds on.
+        Clock::setFixed(kStart.addSecs(-3600));
+        signalManager().waitForSender();
+        advance(9999);
+        QCOMPARE(signalManager().requestsStarted(), 0);
+        advance(1);
+        QTRY_COMPARE(m_service.requestCount(), 1);
+    }
+
+    void refusedBatchIsSplitInHalves_data()
+    {
+        QTest::addColumn<int>("largest");
+        QTest::addColumn<std::vector<int>>("sizes");
+        QTest::newRow("halves") << 50 << std::vector<int> { 50, 50, 100 };
+        QTest::newRow("quarters") << 30 << std::vector<int> { 25, 25, 25, 25, 50, 50, 100 };
+    }
+
+    void refusedBatchIsSplitInHalves()
+    {
+        QFETCH(int, largest);
+        QFETCH(std::vector<int>, sizes);
+        m_service.setResponder(
+            [largest](const nlohmann::json &records) { return int(records.size()) > largest ? 413 : 200; });
+        LogCollector log;
+        auto config = frozenConfiguration(&log);
+        writeCacheFile(config->telemetryAppID(), makeRecords(100));
+        Cairn::initialize(config);
+        QTRY_COMPARE(m_service.accepted().size(), size_t(100));
+        QTRY_COMPARE(inFlightRecords(), 0);
+        std::vector<int> seen = batchSizes(m_service);
+        std::sort(seen.begin(), seen.end());
+        QCOMPARE(seen, sizes);
+        // Each record once; within each accepted batch the order is kept.
+        QStringList accepted = typesOf(m_service.accepted());
+        QCOMPARE(QSet<QString>(accepted.begin(), accepted.end()).size(), 100);
+        for (const auto &request : m_service.requests()) {
+            const QStringList types = typesOf(request.records());
+            for (int i = 1; i < types.size(); ++i)
+                QCOMPARE(types.at(i).mid(1).toInt(), types.at(i - 1).mid(1).toInt() + 1);
+        }
+        QCOMPARE(log.count(QStringLiteral("ERROR: payloadTooLarge")), int(sizes.size()) / 2);
+        QCOMPARE(Cairn::pendingSignalCount(), 0);
+        QCOMPARE(signalManager().requestsStarted(), int(sizes.size())); // no retries after
+    }
+
+    void refusedRecordIsDroppedAndTheRestDelivered()
+    {
+        m_service.setResponder([](const nlohmann::json &records) {
+            for (const auto &record : records) {
+                if (record.at("type") == "bad")
+                    return 400;
+            }
+            return 200;
+        });
+        LogCollector log;
+        auto config = frozenConfiguration(&log);
+        SignalBatch records = makeRecords(9);
+        records.insert(records.begin() + 6, makeRecords(1, QStringLiteral("bad")).front());
+        records[6].type = QStringLiteral("bad");
+        writeCacheFile(config->telemetryAppID(), records);
+        Cairn::initialize(config);
+        QTRY_COMPARE(m_service.accepted().size(), size_t(9));
+        QTRY_COMPARE(inFlightRecords(), 0);
+        QTRY_COMPARE(
+            log.count(QStringLiteral(
+                "ERROR: Dropped signal 'bad' that the service refused: invalidStatusCode(statusCode: 400)")),
+            1);
+        QStringList accepted = typesOf(m_service.accepted());
+        accepted.sort();
+        QCOMPARE(accepted, (QStringList { "r0", "r1", "r2", "r3", "r4", "r5", "r6", "r7", "r8" }));
+        QCOMPARE(Cairn::pendingSignalCount(), 0);
+        // Nothing is left to retry, and the queue goes on.
+        Cairn::signal(QStringLiteral("next"));
+        QTRY_COMPARE(Cairn::pendingSignalCount(), 1);
+        const int before = m_service.requestCount();
+        advance(10000);
+        QTRY_COMPARE(m_service.requestCount(), before + 1);
+        QCOMPARE(typesOf(m_service.requests().back().records()), QStringList { QStringLiteral("next") });
     }
 
     void putBackGoesBehindNewerRecords()
     {
-        m_service.queueStatuses({ 500 });
-        m_service.setResponseDelay(std::chrono::milliseconds(400));
-        writeCacheFile(encodeCacheFile(makeRecords(2, QStringLiteral("old"))));
-        auto config = testConfiguration(m_service.url());
-        config->setSendInterval(std::chrono::milliseconds(800));
+        m_service.hold();
+        auto config = frozenConfiguration();
+        writeCacheFile(config->telemetryAppID(), makeRecords(2, QStringLiteral("old")));
         Cairn::initialize(config);
         QTRY_COMPARE(m_service.requestCount(), 1);
         // While the failing batch is in flight, a new record arrives.
         Cairn::signal(QStringLiteral("new"));
         QTRY_COMPARE(Cairn::pendingSignalCount(), 1);
-        m_service.setResponseDelay(std::chrono::milliseconds(0));
-        QTRY_COMPARE_WITH_TIMEOUT(m_service.requestCount(), 2, 5000);
+        m_service.release();
+        QTRY_COMPARE(Cairn::pendingSignalCount(), 3);
+        advance(10000);
+        QTRY_COMPARE(m_service.requestCount(), 2);
         QCOMPARE(typesOf(m_service.requests()[1].records()),
             (QStringList { QStringLiteral("new"), QStringLiteral("old0"), QStringLiteral("old1") }));
     }
@@ -253,30 +330,39 @@ private slots:
             QVERIFY(gone.start());
             closed = QUrl(gone.url());
         }
-        writeCacheFile(encodeCacheFile(makeRecords(5)));
         LogCollector log;
-        auto config = testConfiguration(closed, &log);
-        config->setSendInterval(std::chrono::milliseconds(200));
+        auto config = frozenConfiguration(&log);
+        config->setApiBaseURL(closed);
+        writeCacheFile(config->telemetryAppID(), makeRecords(5));
         Cairn::initialize(config);
-        QTRY_VERIFY_WITH_TIMEOUT(log.countContaining(QStringLiteral("Connection refused")) >= 2, 5000);
+        QTRY_COMPARE(log.countContaining(QStringLiteral("Connection refused")), 1);
         QTRY_COMPARE(Cairn::pendingSignalCount(), 5);
-        // Pointing the shared configuration at a working service delivers them.
+        advance(10000);
+        QTRY_COMPARE(log.countContaining(QStringLiteral("Connection refused")), 2);
+        QTRY_COMPARE(Cairn::pendingSignalCount(), 5);
+        // Pointing the shared configuration at a working service delivers them, after the
+        // back-off of the second failure.
         config->setApiBaseURL(m_service.url());
-        QTRY_COMPARE_WITH_TIMEOUT(m_service.requestCount(), 1, 5000);
+        advance(19999);
+        QCOMPARE(m_service.requestCount(), 0);
+        advance(1);
+        QTRY_COMPARE(m_service.requestCount(), 1);
         QCOMPARE(m_service.requests()[0].records().size(), size_t(5));
         QCOMPARE(typesOf(m_service.requests()[0].records()).first(), QStringLiteral("r0"));
     }
 
     void invalidEndpointPutsBack()
     {
-        writeCacheFile(encodeCacheFile(makeRecords(2)));
         LogCollector log;
-        auto config = testConfiguration(QUrl(QStringLiteral("not a url at all")), &log);
+        auto config = frozenConfiguration(&log);
+        config->setApiBaseURL(QUrl(QStringLiteral("not a url at all")));
         config->setApiNamespace(QStringLiteral("space"));
-        config->setSendInterval(std::chrono::milliseconds(200));
-        Cairn::initialize(config);
-        QTRY_VERIFY(
-            log.count(QStringLiteral("ERROR: Unable to construct signal API URL for namespace space")) >= 2);
+        writeCacheFile(config->telemetryAppID(), makeRecords(2));
+        initializeSettled(config);
+        advance(10000);
+        QCOMPARE(
+            log.count(QStringLiteral("ERROR: Unable to construct signal API URL for namespace space")), 2);
+        QCOMPARE(log.count(QStringLiteral("ERROR: invalidEndpointUrl")), 2);
         QCOMPARE(Cairn::pendingSignalCount(), 2);
     }
 
@@ -296,8 +382,8 @@ private slots:
         QFETCH(bool, hasSpace);
         QFETCH(QString, space);
         QFETCH(QString, path);
-        writeCacheFile(encodeCacheFile(makeRecords(1)));
         auto config = testConfiguration(m_service.url());
+        writeCacheFile(config->telemetryAppID(), makeRecords(1));
         config->setApiNamespace(hasSpace ? std::optional<QString>(space) : std::nullopt);
         Cairn::initialize(config);
         QTRY_COMPARE(m_service.requestCount(), 1);
@@ -306,109 +392,76 @@ private slots:
 
     void immediateSyncAtMostOnceInTenSeconds()
     {
-        Clock::setFixed(QDateTime(QDate(2025, 1, 31), QTime(13, 45, 10), Qt::UTC));
-        Cairn::initialize(testConfiguration(m_service.url())); // the timer waits an hour
+        // The sender's own first round is over before the first signal: only immediate syncs
+        // can send here (the timer waits an hour).
+        Clock::setFixed(kStart);
+        initializeSettled(testConfiguration(m_service.url()));
         Cairn::signal(QStringLiteral("a"));
         QTRY_COMPARE(Cairn::pendingSignalCount(), 1);
         Cairn::requestImmediateSync();
         QTRY_COMPARE(m_service.requestCount(), 1);
-        QCOMPARE(Cairn::pendingSignalCount(), 0);
+        QTRY_COMPARE(inFlightRecords(), 0);
         Cairn::signal(QStringLiteral("b"));
         QTRY_COMPARE(Cairn::pendingSignalCount(), 1);
         Clock::advance(9000);
-        Cairn::requestImmediateSync(); // within ten seconds: ignored
-        QTest::qWait(300);
-        QCOMPARE(m_service.requestCount(), 1);
+        QVERIFY(!Cairn::installedManager()->requestImmediateSync()); // within ten seconds: ignored
         Clock::advance(1500);
-        Cairn::requestImmediateSync();
+        QVERIFY(Cairn::installedManager()->requestImmediateSync());
         QTRY_COMPARE(m_service.requestCount(), 2);
         QCOMPARE(typesOf(m_service.requests()[0].records()), QStringList { QStringLiteral("a") });
         QCOMPARE(typesOf(m_service.requests()[1].records()), QStringList { QStringLiteral("b") });
+        // A clock set back does not silence it for as long.
+        Clock::advance(-3600000);
+        QVERIFY(Cairn::installedManager()->requestImmediateSync());
         // The wire date comes from the same clock.
         QCOMPARE(QString::fromStdString(m_service.requests()[0].records()[0].at("receivedAt")),
             QStringLiteral("2025-01-31T13:45:10+0000"));
     }
 
-    void garbageCacheFileIsDropped()
+    void noServiceRecordsNothing_data()
     {
-        writeCacheFile("this is not json {[");
+        QTest::addColumn<QUrl>("base");
+        QTest::newRow("none") << QUrl();
+        QTest::newRow("reserved domain") << QUrl(QStringLiteral("https://ingest.bramble.invalid"));
+        QTest::newRow("reserved domain, absolute")
+            << QUrl(QStringLiteral("https://INGEST.Bramble.Invalid.:443/"));
+    }
+
+    void noServiceRecordsNothing()
+    {
+        QFETCH(QUrl, base);
         LogCollector log;
-        Cairn::initialize(testConfiguration(m_service.url(), &log));
-        QCOMPARE(Cairn::pendingSignalCount(), 0);
-        QVERIFY(!QFile::exists(cacheFilePath()));
-        QCOMPARE(log.count(QStringLiteral("INFO: Loaded 0 signals")), 1);
-        QTest::qWait(100);
-        QCOMPARE(m_service.requestCount(), 0);
-    }
-
-    void cacheSavedAtQuitAndConsumedAtNextStart()
-    {
-        // First run: three signals, then a real quit (aboutToQuit) in a child process.
-        QString childLog;
-        QVERIFY(runChild("save3", &childLog));
-        QVERIFY2(
-            childLog.contains(QStringLiteral("[Cairn: DEBUG] appWillTerminate()")), qPrintable(childLog));
-        QVERIFY2(
-            childLog.contains(QStringLiteral("[Cairn: INFO] Saved Telemetry cache ")), qPrintable(childLog));
-        QVERIFY2(childLog.contains(QStringLiteral(" bytes of 3 signals")), qPrintable(childLog));
-        QVERIFY(QFile::exists(cacheFilePath()));
-        QCOMPARE(m_service.requestCount(), 0);
-
-        // Next start: loaded, the file consumed, the records sent.
-        LogCollector log;
-        Cairn::initialize(testConfiguration(m_service.url(), &log));
-        QCOMPARE(log.count(QStringLiteral("INFO: Loaded 3 signals")), 1);
-        QVERIFY(!QFile::exists(cacheFilePath()));
-        QTRY_COMPARE(m_service.requestCount(), 1);
-        const auto records = m_service.requests()[0].records();
-        QCOMPARE(typesOf(records),
-            (QStringList {
-                QStringLiteral("pending_0"), QStringLiteral("pending_1"), QStringLiteral("pending_2") }));
-        QCOMPARE(QString::fromStdString(records[0].at("appID")), QStringLiteral("CHILD-APP"));
-    }
-
-    void disabledSendsAndWritesNothing()
-    {
-        // An earlier run left two records; a run with analytics disabled must leave them be.
-        writeCacheFile(encodeCacheFile(makeRecords(2)));
-        const QByteArray before = fileDigest(cacheFilePath());
-        const QString defaults = ClientDefaults::filePath(QStringLiteral("CHILD-APP"));
-        QFile::remove(defaults);
-        QString childLog;
-        QVERIFY(runChild("disabled", &childLog));
-        QCOMPARE(childLog, QString()); // nothing logged
-        QCOMPARE(m_service.requestCount(), 0);
-        QCOMPARE(fileDigest(cacheFilePath()), before);
-        QVERIFY(!QFile::exists(defaults));
-    }
-
-    void disabledInProcessLeavesFileAlone()
-    {
-        writeCacheFile(encodeCacheFile(makeRecords(4)));
-        const QByteArray before = fileDigest(cacheFilePath());
-        auto config = testConfiguration(m_service.url());
-        config->setAnalyticsDisabled(true);
-        config->setSessionStatsEnabled(false);
-        config->setSendInterval(std::chrono::milliseconds(100));
-        Cairn::initialize(config);
+        auto config = testConfiguration(base, &log);
+        config->setSendInterval(std::chrono::milliseconds(20));
+        config->setSessionStartDelay(std::chrono::milliseconds(0));
+        QVERIFY(!config->isServiceConfigured());
+        QVERIFY(config->isInactive());
+        // A file an earlier build left stays as it is.
+        writeCacheFile(config->telemetryAppID(), makeRecords(2));
+        const QString file = SignalCache::filePath(config->telemetryAppID());
+        const QByteArray before = [&] {
+            QFile f(file);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }();
+        initializeSettled(config);
+        Cairn::signal(QStringLiteral("link_added"));
         Cairn::requestImmediateSync();
-        QTest::qWait(400);
-        QCOMPARE(m_service.requestCount(), 0);
-        QCOMPARE(fileDigest(cacheFilePath()), before);
+        QTest::qWait(150);
         Cairn::installedManager()->signalManager().appWillTerminate();
-        QCOMPARE(fileDigest(cacheFilePath()), before);
-        // Enabled again later: the old records are loaded and sent then.
-        config->setAnalyticsDisabled(false);
-        QTRY_COMPARE(m_service.requestCount(), 1);
-        QCOMPARE(m_service.requests()[0].records().size(), size_t(4));
-        QVERIFY(!QFile::exists(cacheFilePath()));
+        QCOMPARE(Cairn::pendingSignalCount(), 0);
+        QCOMPARE(signalManager().requestsStarted(), 0);
+        QCOMPARE(log.lines(), QStringList());
+        QVERIFY(!QFile::exists(Cairn::installedManager()->clientDefaults()->filePath()));
+        QVERIFY(!QFile::exists(file + QStringLiteral(".lock")));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), before);
+        QFile::remove(file);
     }
 };
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsSet("CAIRN_CHILD"))
-        return childMain(argc, argv); // the environment was isolated by the parent
     TestEnvironment::isolate();
     QCoreApplication app(argc, argv);
     TestCairnTransport tc;

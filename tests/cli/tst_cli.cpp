@@ -1,6 +1,8 @@
 // The subcommands of the real program, run as separate processes against a temporary library
 // and a web server on 127.0.0.1.
+#include "Cairn/SignalCache.h"
 #include "app/SingleInstance.h"
+#include "platform/Telemetry.h"
 #include "support/TestEnvironment.h"
 #include "support/TestHttpServer.h"
 #include "support/TestImages.h"
@@ -199,7 +201,7 @@ private Q_SLOTS:
         QCOMPARE(plain.out, QStringLiteral("Title: Other\nSummary: 127.0.0.1\nIcon: (none)\n"));
         QVERIFY(!QFile::exists(storePath()));
         // Read-only commands never start the analytics client.
-        QVERIFY(!QFile::exists(m_home->path() + QStringLiteral("/cache/telemetrysignalcache")));
+        QVERIFY(!QFile::exists(Cairn::SignalCache::filePath(Telemetry::appID, m_home->path() + "/cache")));
     }
 
     void exportAndImport()
@@ -252,7 +254,7 @@ private Q_SLOTS:
         m_extraEnv.insert(QStringLiteral("DO_NOT_TRACK"), QString());
         m_extraEnv.insert(QStringLiteral("BRAMBLE_TELEMETRY_URL"), m_site.url());
         QCOMPARE(run({ QStringLiteral("list") }).status, 0);
-        const QString cache = m_home->path() + QStringLiteral("/cache/telemetrysignalcache");
+        const QString cache = Cairn::SignalCache::filePath(Telemetry::appID, m_home->path() + "/cache");
         QVERIFY(!QFile::exists(cache));
 
         QCOMPARE(run({ QStringLiteral("add"), m_site.url(QStringLiteral("/other")) }).status, 0);
