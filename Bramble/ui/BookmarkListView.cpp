@@ -654,27 +654,8 @@ void BookmarkListView::moveBookmark(BookmarkItem *bookmark, Reordering::Directio
 {
     if (!usable(bookmark) || !m_group)
         return;
-    const QList<BookmarkItem *> ordered = BookmarkListModel::ordered(m_group);
-    const qsizetype neighbourPosition = Reordering::neighbourIndex(ordered, bookmark, direction);
-    if (neighbourPosition < 0)
-        return;
-    const qsizetype position = ordered.indexOf(bookmark);
-    BookmarkItem *neighbour = ordered.at(neighbourPosition);
     // The animator slides the rows to their new places once the list re-sorts.
-    const qint64 mine = bookmark->sortOrder();
-    const qint64 theirs = neighbour->sortOrder();
-    if (mine != theirs) {
-        bookmark->setSortOrder(theirs);
-        neighbour->setSortOrder(mine);
-        return;
-    }
-    // Equal positions: exchanging them, or nudging one by 1, cannot order the two without
-    // also jumping over other links of the same position. Number the shown order instead,
-    // with the two exchanged.
-    QList<BookmarkItem *> order = ordered;
-    order.swapItemsAt(position, neighbourPosition);
-    for (qsizetype i = 0; i < order.size(); ++i)
-        order.at(i)->setSortOrder(i);
+    Reordering::moveOneStep(BookmarkListModel::ordered(m_group), bookmark, direction);
 }
 
 void BookmarkListView::deleteBookmark(BookmarkItem *bookmark)
