@@ -250,35 +250,46 @@ QCoro::Task<int> list(Arguments arguments)
     co_return 0;
 }
 
+// Why an address given on the command line was not added; empty when it was.
+QString addFailure(const LinkAdder::Outcome &outcome, const QString &text)
+{
+    switch (outcome.failure) {
+    case LinkAdder::Failure::None:
+        return QString();
+    case LinkAdder::Failure::EmptyAddress:
+        return QStringLiteral("Nothing to add: the address is empty.");
+    case LinkAdder::Failure::RefusedScheme:
+        return QStringLiteral("Cannot add \"%1\": it is a %2: address, and Bramble keeps only web "
+                              "addresses (http and https).")
+            .arg(text, outcome.scheme);
+    case LinkAdder::Failure::NoSuchGroup:
+        return QStringLiteral("No group is named \"%1\".").arg(outcome.groupName);
+    case LinkAdder::Failure::Unavailable:
+        return QStringLiteral("The library is not open.");
+    }
+    return QString();
+}
+
 QCoro::Task<int> add(Arguments arguments)
 {
+    const QString typed = arguments.positional.first();
+    // Refused before the library is touched.
+    if (typed.isEmpty() || LinkAdder::refusedScheme(typed)) {
+        complain(addFailure(LinkAdder::addToGroup(nullptr, arguments.group, typed), typed));
+        co_return 1;
+    }
     SingleInstance instance(ModelContainer::defaultStorePath());
     auto container = openForWriting(instance);
     if (!container)
         co_return 1;
     ModelContext *context = container->mainContext();
 
-    BookmarkGroup *group = nullptr;
-    if (arguments.group) {
-        group = findGroup(context, *arguments.group);
-        if (!group) {
-            complain(QStringLiteral("No group is named \"%1\".").arg(*arguments.group));
-            co_return 1;
-        }
-    } else if (const QList<BookmarkGroup *> groups = GroupListModel::ordered(context); !groups.isEmpty()) {
-        group = groups.first();
-    } else {
-        group = new BookmarkGroup(QStringLiteral("默认分组"));
-        group->setSortOrder(0);
-        context->insert(group);
-    }
-    const QString groupName = group->name();
-
-    QPointer<BookmarkItem> link = LinkAdder::addLink(context, group, arguments.positional.first());
-    if (!link) {
-        complain(QStringLiteral("Nothing to add: the address is empty."));
+    const LinkAdder::Outcome added = LinkAdder::addToGroup(context, arguments.group, typed);
+    if (!added.link) {
+        complain(addFailure(added, typed));
         co_return 1;
     }
+    QPointer<BookmarkItem> link = added.link;
     const QString address = link->urlString();
     const LinkMetadata metadata = co_await LinkAdder::fillMetadata(link, address);
     QString error;
@@ -286,7 +297,7 @@ QCoro::Task<int> add(Arguments arguments)
         complain(QStringLiteral("Could not save the library: ") + error);
         co_return 1;
     }
-    result(QStringLiteral("Added %1 to %2").arg(address, groupName));
+    result(QStringLiteral("Added %1 to %2").arg(address, added.groupName));
     result(QStringLiteral("Title: ") + text(metadata.title));
     result(QStringLiteral("Summary: ") + text(metadata.summary));
     result(QStringLiteral("Icon: ")
@@ -297,7 +308,14 @@ QCoro::Task<int> add(Arguments arguments)
 
 QCoro::Task<int> metadata(Arguments arguments)
 {
-    const QString address = LinkAdder::normalizedAddress(arguments.positional.first());
+    const QString typed = arguments.positional.first();
+    if (const std::optional<QString> scheme = LinkAdder::refusedScheme(typed)) {
+        complain(QStringLiteral("Cannot fetch \"%1\": it is a %2: address, and Bramble reads only web "
+                                "addresses (http and https).")
+                     .arg(typed, *scheme));
+        co_return 1;
+    }
+    const QString address = LinkAdder::normalizedAddress(typed);
     const LinkMetadata found = co_await MetadataFetcher::fetchMetadata(address);
     if (arguments.json) {
         nlohmann::ordered_json json;

@@ -6,6 +6,7 @@
 #include "model/LinkAdder.h"
 #include "model/ModelContext.h"
 #include "platform/AppSignals.h"
+#include "ui/AddressTexts.h"
 #include "ui/BookmarkRowView.h"
 #include "ui/ContextMenu.h"
 #include "ui/DropState.h"
@@ -479,6 +480,10 @@ BookmarkListView::BookmarkListView(BookmarkGroup *group, ModelContext *modelCont
 
     // Add-link alert.
     m_addLinkAlert->setObjectName(QStringLiteral("addLinkAlert"));
+    m_addLinkAlert->setValidator([](const QString &text) {
+        const std::optional<QString> scheme = LinkAdder::refusedScheme(text);
+        return scheme ? AddressTexts::refusedScheme(*scheme) : QString();
+    });
     connect(m_addLinkAlert, &TextFieldAlert::textChanged, this,
         [this](const QString &text) { m_newUrlString = text; });
     connect(m_addLinkAlert, &QDialog::accepted, this, [this] { addBookmark(); });
@@ -695,8 +700,15 @@ QString BookmarkListView::normalizedAddress(const QString &text)
 
 BookmarkItem *BookmarkListView::addBookmark()
 {
-    BookmarkItem *bookmark = LinkAdder::addLink(m_modelContext, m_group, m_newUrlString);
+    const LinkAdder::Outcome added = LinkAdder::addLink(m_modelContext, m_group, m_newUrlString);
+    if (added.failure == LinkAdder::Failure::RefusedScheme) {
+        // The alert stays open with its reason, so the text can be corrected.
+        if (!m_showAddLinkSheet)
+            setShowAddLinkSheet(true);
+        return nullptr;
+    }
     setShowAddLinkSheet(false);
+    BookmarkItem *bookmark = added.link;
     if (!bookmark)
         return nullptr;
     setNewUrlString(QString());

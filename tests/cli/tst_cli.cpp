@@ -181,6 +181,42 @@ private Q_SLOTS:
         QCOMPARE(filtered.status, 1);
     }
 
+    void failedAddChangesNothing()
+    {
+        const QString page = m_site.url(QStringLiteral("/page"));
+        Run empty = run({ QStringLiteral("add"), QString() });
+        QCOMPARE(empty.status, 1);
+        QCOMPARE(empty.err, QStringLiteral("Nothing to add: the address is empty.\n"));
+        Run unknown = run({ QStringLiteral("add"), page, QStringLiteral("--group"), QStringLiteral("Nope") });
+        QCOMPARE(unknown.status, 1);
+        QVERIFY2(
+            unknown.err.contains(QStringLiteral("No group is named \"Nope\".")), qPrintable(unknown.err));
+        const QStringList refused
+            = { QStringLiteral("ftp://127.0.0.1/x"), QStringLiteral("mailto:a@b.example"),
+                  QStringLiteral("javascript:alert(1)"), QStringLiteral("file:///etc/passwd") };
+        for (const QString &address : refused) {
+            Run result = run({ QStringLiteral("add"), address });
+            QCOMPARE(result.status, 1);
+            QVERIFY2(result.err.startsWith(QStringLiteral("Cannot add \"%1\": it is a %2: address")
+                                               .arg(address, address.section(QLatin1Char(':'), 0, 0))),
+                qPrintable(result.err));
+            QVERIFY(result.out.isEmpty());
+        }
+        Run fetch = run({ QStringLiteral("metadata"), QStringLiteral("ftp://127.0.0.1/x") });
+        QCOMPARE(fetch.status, 1);
+        QVERIFY(fetch.err.contains(QStringLiteral("ftp: address")));
+
+        // No empty default group was left behind to stop the first-launch seeding.
+        Run listed = run({ QStringLiteral("list") });
+        QCOMPARE(listed.status, 0);
+        QCOMPARE(listed.out, QString());
+
+        // A host with a port is an address, not a scheme.
+        Run added = run({ QStringLiteral("add"), page.mid(QStringLiteral("http://").size()) });
+        QCOMPARE(added.status, 0);
+        QVERIFY2(added.out.startsWith(QStringLiteral("Added https://127.0.0.1:")), qPrintable(added.out));
+    }
+
     void metadataChangesNothing()
     {
         Run found = run(
