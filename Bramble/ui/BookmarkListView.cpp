@@ -7,6 +7,7 @@
 #include "model/ModelContext.h"
 #include "platform/AppSignals.h"
 #include "ui/AddressTexts.h"
+#include "ui/Alerts.h"
 #include "ui/BookmarkRowView.h"
 #include "ui/ContextMenu.h"
 #include "ui/DropState.h"
@@ -430,6 +431,8 @@ BookmarkListView::BookmarkListView(BookmarkGroup *group, ModelContext *modelCont
     m_toolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     m_toolBar->setIconSize(QSize(18, 18));
     m_titleLabel->setObjectName(QStringLiteral("paneTitle"));
+    // Names come from import files too: "<img src=...>" is a name, not markup.
+    m_titleLabel->setTextFormat(Qt::PlainText);
     m_titleLabel->setText(group->name());
     QFont titleFont = m_titleLabel->font();
     titleFont.setBold(true);
@@ -620,8 +623,10 @@ void BookmarkListView::openBookmark(BookmarkItem *bookmark, bool sendSignal)
 {
     if (!usable(bookmark))
         return;
-    if (!LinkOpener::openLink(bookmark->urlString()))
+    if (!LinkOpener::openLink(bookmark->urlString())) {
+        Alerts::cannotOpen(this, { bookmark->urlString() });
         return;
+    }
     if (sendSignal)
         AppSignals::send(QStringLiteral("link_opened"));
 }
@@ -632,8 +637,12 @@ void BookmarkListView::openAllBookmarks()
         return;
     // The store's order, not the displayed one.
     const QList<BookmarkItem *> links = m_group->bookmarks();
-    for (const BookmarkItem *link : links)
-        LinkOpener::openLink(link->urlString());
+    QStringList refused;
+    for (const BookmarkItem *link : links) {
+        if (!LinkOpener::openLink(link->urlString()))
+            refused << link->urlString();
+    }
+    Alerts::cannotOpen(this, refused);
 }
 
 void BookmarkListView::copyBookmarkLink(BookmarkItem *bookmark)

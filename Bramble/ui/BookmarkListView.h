@@ -112,9 +112,9 @@ public:
     // "这将同时打开 N 个网页链接。"
     QString openAllMessage() const;
 
-    // Opens a web address only (http, https); anything else is skipped without a message.
+    // Opens a web address only (http, https); for anything else an alert says why not.
     void openBookmark(BookmarkItem *bookmark, bool sendSignal);
-    // Every link as the store returns them, skipping what is not a web address.
+    // Every link as the store returns them; one alert names those that are not web addresses.
     void openAllBookmarks();
     void copyBookmarkLink(BookmarkItem *bookmark);
     void moveBookmarkUp(BookmarkItem *bookmark);

@@ -114,6 +114,7 @@ public:
         font.setBold(true);
         m_label->setFont(font);
         m_label->setAlignment(Qt::AlignCenter);
+        m_label->setTextFormat(Qt::PlainText);
         m_label->setTextInteractionFlags(Qt::TextSelectableByMouse);
         auto *layout = new QVBoxLayout(this);
         layout->addWidget(m_label);

@@ -4,6 +4,7 @@
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
 #include "model/ModelContext.h"
+#include "ui/Alerts.h"
 
 #include <QAction>
 #include <QMenu>
@@ -114,6 +115,11 @@ void GroupsMenuBarView::openAllLinks(BookmarkGroup *group)
     if (!group || !m_opener)
         return;
     const QList<BookmarkItem *> links = group->bookmarks();
-    for (BookmarkItem *link : links)
-        m_opener(link->urlString());
+    QStringList refused;
+    for (BookmarkItem *link : links) {
+        if (!m_opener(link->urlString()))
+            refused << link->urlString();
+    }
+    // The tray has no window of its own to attach the alert to.
+    Alerts::cannotOpen(nullptr, refused);
 }

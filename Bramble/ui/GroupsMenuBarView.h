@@ -32,7 +32,8 @@ public:
     void show();
     // Rebuilds the menu from the store now.
     void rebuild();
-    // Opens the group's links in the order the store returns them, skipping those that cannot open.
+    // Opens the group's links in the order the store returns them; an alert names those that
+    // cannot open.
     void openAllLinks(BookmarkGroup *group);
 
 Q_SIGNALS:

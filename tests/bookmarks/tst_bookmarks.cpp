@@ -113,6 +113,11 @@ private:
         return QPoint(rect.center().x(), rect.top() + y);
     }
 
+    QMessageBox *cannotOpenAlert() const
+    {
+        return m_view->findChild<QMessageBox *>(QStringLiteral("cannotOpenAlert"));
+    }
+
     QPoint rowCentre(int row) const { return rowPoint(row, BookmarkRowView::rowHeight / 2); }
 
     void moveMouse(const QPoint &position)
@@ -314,10 +319,26 @@ private Q_SLOTS:
         triggerMenu(web, QStringLiteral("打开链接"));
         QCOMPARE(m_opened.size(), 2);
         QCOMPARE(m_signals, QStringList({ "link_opened" }));
+        QVERIFY(!cannotOpenAlert());
         triggerMenu(local, QStringLiteral("打开链接"));
-        QTest::mouseDClick(m_view->listView()->viewport(), Qt::LeftButton, Qt::NoModifier, rowCentre(1));
         QCOMPARE(m_opened.size(), 2);
         QCOMPARE(m_signals, QStringList({ "link_opened" }));
+
+        // What is not opened is explained, in plain text.
+        QPointer<QMessageBox> alert = cannotOpenAlert();
+        QVERIFY(alert);
+        QVERIFY(alert->isVisible());
+        QVERIFY2(alert->text().contains(QStringLiteral("“file:”")), qPrintable(alert->text()));
+        QCOMPARE(alert->informativeText(), QStringLiteral("file:///usr/bin/xterm"));
+        QCOMPARE(alert->textFormat(), Qt::PlainText);
+        alert->close();
+        QTRY_VERIFY(!alert);
+        QTest::mouseDClick(m_view->listView()->viewport(), Qt::LeftButton, Qt::NoModifier, rowCentre(2));
+        QCOMPARE(m_opened.size(), 2);
+        alert = cannotOpenAlert();
+        QVERIFY(alert);
+        QVERIFY2(alert->text().contains(QStringLiteral("https://")), qPrintable(alert->text()));
+        alert->close();
     }
 
     void openAllAsksFirstAndSkipsWhatIsNotWeb()
@@ -345,6 +366,13 @@ private Q_SLOTS:
             QList<QUrl>(
                 { QUrl(QStringLiteral("https://b.example")), QUrl(QStringLiteral("https://a.example")) }));
         QVERIFY(m_signals.isEmpty());
+        // One alert for the two that were skipped.
+        QMessageBox *alert = cannotOpenAlert();
+        QVERIFY(alert);
+        QVERIFY2(alert->text().contains(QStringLiteral("2 个")), qPrintable(alert->text()));
+        QVERIFY(alert->informativeText().contains(QStringLiteral("javascript:alert(1)：")));
+        QVERIFY(alert->informativeText().contains(QStringLiteral("::::：")));
+        QCOMPARE(m_view->findChildren<QMessageBox *>(QStringLiteral("cannotOpenAlert")).size(), 1);
     }
 
     void copiesExactlyTheStoredText()
