@@ -102,7 +102,7 @@ std::unique_ptr<ModelContainer> ModelContainer::open(const QString &path, QStrin
         } else {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
             db.setDatabaseName(path);
-            // Waiting on a lock happens on the main thread, so keep it short.
+            // Opening may wait a moment for a writer; the context's saves wait far less.
             db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=1000"));
             bool fresh = false;
             if (!db.open()) {
@@ -164,8 +164,8 @@ ModelContainer::~ModelContainer()
 {
     if (m_context->hasChanges()) {
         QString error;
-        if (!m_context->save(&error))
-            std::fprintf(stderr, "Could not save changes: %s\n", qPrintable(error));
+        if (!m_context->saveWaiting(std::chrono::seconds(10), &error))
+            std::fprintf(stderr, "Could not save changes, they are lost: %s\n", qPrintable(error));
     }
     delete m_context;
     m_context = nullptr;

@@ -16,6 +16,8 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <future>
+#include <thread>
 
 class StoreTest : public QObject
 {
@@ -375,6 +377,71 @@ private Q_SLOTS:
         QCOMPARE(first->bookmarks().size(), 2);
         QCOMPARE(first->bookmarks().last()->sortOrder(), 1);
         QCOMPARE(context->groupCount(), 2);
+    }
+
+    void lockedStoreIsRetriedAndReported()
+    {
+        const QString path = freshPath();
+        auto container = openOrFail(path);
+        QVERIFY(container);
+        ModelContext *context = container->mainContext();
+        context->setRetryDelays(std::chrono::milliseconds(5), std::chrono::milliseconds(40));
+        QSignalSpy problems(context, &ModelContext::saveProblemChanged);
+
+        // Another program holds the write lock while the user works.
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+        other.setDatabaseName(path);
+        QVERIFY(other.open());
+        QVERIFY(QSqlQuery(other).exec(QStringLiteral("BEGIN IMMEDIATE")));
+        auto *group = new BookmarkGroup(QStringLiteral("typed while locked"));
+        context->insert(group);
+        QTRY_VERIFY_WITH_TIMEOUT(!context->saveProblem().isEmpty(), 5000);
+        QVERIFY2(
+            context->saveProblem().contains(QStringLiteral("locked")), qPrintable(context->saveProblem()));
+        QCOMPARE(problems.count(), 1);
+        QVERIFY(context->isRetryPending());
+        // More changes wait for the retry rather than adding saves of their own.
+        group->setName(QStringLiteral("renamed while locked"));
+        QVERIFY(context->hasChanges());
+
+        QVERIFY(QSqlQuery(other).exec(QStringLiteral("ROLLBACK")));
+        QTRY_VERIFY_WITH_TIMEOUT(!context->hasChanges(), 5000);
+        QVERIFY(context->saveProblem().isEmpty());
+        QCOMPARE(problems.count(), 2);
+        QVERIFY(!context->isRetryPending());
+        other.close();
+        other = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+
+        container.reset();
+        container = openOrFail(path);
+        QCOMPARE(container->mainContext()->groups().first()->name(), QStringLiteral("renamed while locked"));
+    }
+
+    void lastSaveWaitsForTheLock()
+    {
+        const QString path = freshPath();
+        auto container = openOrFail(path);
+        QVERIFY(container);
+        container->mainContext()->setAutosaveEnabled(false);
+        container->mainContext()->insert(new BookmarkGroup(QStringLiteral("at quit")));
+
+        // The other program lets go while the last save waits for it.
+        std::promise<bool> locked;
+        std::thread holder([path, &locked] {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("briefly"));
+            db.setDatabaseName(path);
+            locked.set_value(db.open() && QSqlQuery(db).exec(QStringLiteral("BEGIN IMMEDIATE")));
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+            db.close();
+        });
+        QVERIFY(locked.get_future().get());
+        container.reset();
+        holder.join();
+        QSqlDatabase::removeDatabase(QStringLiteral("briefly"));
+        container = openOrFail(path);
+        QCOMPARE(container->mainContext()->groupCount(), 1);
     }
 
     void refusesForeignFilesWithoutTouchingThem_data()

@@ -24,6 +24,9 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
@@ -595,6 +598,34 @@ private Q_SLOTS:
         context()->remove(a);
         QCOMPARE(view()->selectedGroup(), nullptr);
         QCOMPARE(view()->currentDetail(), view()->welcomeView());
+    }
+
+    void failingSavesAreShownUnderTheList()
+    {
+        showWindow();
+        QLabel *line = m_window->saveProblemLabel();
+        QVERIFY(!line->isVisible());
+        QVERIFY(!m_window->statusBar()->isVisible());
+        context()->setRetryDelays(std::chrono::milliseconds(5), std::chrono::milliseconds(20));
+
+        const QString path = m_dir->filePath(QStringLiteral("store.sqlite"));
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+        other.setDatabaseName(path);
+        QVERIFY(other.open());
+        QVERIFY(QSqlQuery(other).exec(QStringLiteral("BEGIN IMMEDIATE")));
+        addStoredGroup(QStringLiteral("new"), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(line->isVisible(), 5000);
+        QVERIFY2(line->text().contains(QStringLiteral("locked")), qPrintable(line->text()));
+        // A passing notice does not hide it.
+        m_window->showNotice(QStringLiteral("notice"));
+        QVERIFY(line->isVisible());
+
+        QVERIFY(QSqlQuery(other).exec(QStringLiteral("ROLLBACK")));
+        QTRY_VERIFY_WITH_TIMEOUT(!line->isVisible(), 5000);
+        QVERIFY(!context()->hasChanges());
+        other.close();
+        other = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("holder"));
     }
 
     void everySymbolIsDrawn()
