@@ -183,7 +183,14 @@ void ModelContext::remove(BookmarkGroup *group)
 bool ModelContext::hasChanges() const
 {
     return !m_insertedGroups.isEmpty() || !m_updatedGroups.isEmpty() || !m_deletedGroups.isEmpty()
-        || !m_insertedItems.isEmpty() || !m_updatedItems.isEmpty() || !m_deletedItems.isEmpty();
+        || !m_insertedItems.isEmpty() || !m_updatedItems.isEmpty() || !m_deletedItems.isEmpty()
+        || !m_storeValues.isEmpty();
+}
+
+void ModelContext::setStoreValue(const QString &key, const std::optional<QString> &value)
+{
+    m_storeValues.insert(key, value);
+    scheduleSave();
 }
 
 void ModelContext::setAutosaveEnabled(bool enabled)
@@ -434,6 +441,15 @@ bool ModelContext::save(QString *error)
             return fail(describe(query));
     }
 
+    for (auto it = m_storeValues.cbegin(); it != m_storeValues.cend(); ++it) {
+        const bool ok = it.value()
+            ? run(QStringLiteral("INSERT OR REPLACE INTO metadata (key, value) VALUES (?, ?)"),
+                { it.key(), storedText(*it.value()) })
+            : run(QStringLiteral("DELETE FROM metadata WHERE key = ?"), { it.key() });
+        if (!ok)
+            return fail(describe(query));
+    }
+
     if (!db.commit())
         return fail(db.lastError().text());
 
@@ -443,6 +459,7 @@ bool ModelContext::save(QString *error)
     m_insertedItems.clear();
     m_updatedItems.clear();
     m_deletedItems.clear();
+    m_storeValues.clear();
     noteSaveSuccess();
     Q_EMIT saved();
     return true;
@@ -461,7 +478,7 @@ std::optional<QByteArray> ModelContext::loadIcon(qint64 itemId) const
     return query.value(0).toByteArray();
 }
 
-bool ModelContext::load(QString *error)
+bool ModelContext::load(QString *error, const QSet<qint64> &hiddenGroups)
 {
     setBusyTimeout(m_connectionName, savePatience);
     QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
@@ -473,6 +490,11 @@ bool ModelContext::load(QString *error)
         return false;
     }
     while (query.next()) {
+        if (hiddenGroups.contains(query.value(0).toLongLong())) {
+            // Its identifier stays taken, so nothing new lands on it.
+            m_nextGroupId = std::max(m_nextGroupId, query.value(0).toLongLong() + 1);
+            continue;
+        }
         auto *group = new BookmarkGroup(query.value(1).toString());
         group->m_id = query.value(0).toLongLong();
         group->m_createdAt = fromStored(query.value(2).toLongLong());
@@ -491,6 +513,10 @@ bool ModelContext::load(QString *error)
         return false;
     }
     while (query.next()) {
+        if (!query.value(6).isNull() && hiddenGroups.contains(query.value(6).toLongLong())) {
+            m_nextItemId = std::max(m_nextItemId, query.value(0).toLongLong() + 1);
+            continue;
+        }
         auto *item = new BookmarkItem(query.value(1).toString(), nullptr);
         item->m_id = query.value(0).toLongLong();
         item->m_title = readNullableText(query.value(2));

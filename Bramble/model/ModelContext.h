@@ -44,6 +44,10 @@ public:
     void remove(BookmarkGroup *group);
     void remove(BookmarkItem *item);
 
+    // A value of the store's own key-value table (absent: remove the key), written with the
+    // next save in the same transaction as the changes made so far. Keys name their owner.
+    void setStoreValue(const QString &key, const std::optional<QString> &value);
+
     bool hasChanges() const;
     // Writes every pending change in one transaction. On failure the changes stay pending,
     // and with automatic saving on a retry is scheduled.
@@ -61,8 +65,9 @@ public:
     bool autosaveEnabled() const { return m_autosave; }
     void setAutosaveEnabled(bool enabled);
 
-    // Reads the objects of the store; called once by ModelContainer.
-    bool load(QString *error);
+    // Reads the objects of the store, leaving out the hidden groups and their links; called
+    // once by ModelContainer.
+    bool load(QString *error, const QSet<qint64> &hiddenGroups = {});
 
 Q_SIGNALS:
     void groupInserted(BookmarkGroup *group);
@@ -101,6 +106,7 @@ private:
     QSet<qint64> m_insertedItems;
     QHash<qint64, int> m_updatedItems; // id -> field mask
     QSet<qint64> m_deletedItems;
+    QHash<QString, std::optional<QString>> m_storeValues;
 
     bool m_autosave = true;
     bool m_saveScheduled = false;

@@ -2,6 +2,7 @@
 // and a web server on 127.0.0.1.
 #include "app/SingleInstance.h"
 #include "support/TestEnvironment.h"
+#include "support/TestGate.h"
 #include "support/TestHttpServer.h"
 #include "support/TestImages.h"
 
@@ -35,15 +36,23 @@ class CommandLineTest : public QObject
     Q_OBJECT
 
     TestHttpServer m_site;
+    // A fresh gate for each test; the server's handler reads the current one.
+    std::mutex m_gateMutex;
+    std::shared_ptr<TestGate> m_gate = std::make_shared<TestGate>();
+
+    std::shared_ptr<TestGate> gate()
+    {
+        std::lock_guard lock(m_gateMutex);
+        return m_gate;
+    }
     QByteArray m_icon = imageBytes();
     std::unique_ptr<QTemporaryDir> m_home;
     QMap<QString, QString> m_extraEnv;
 
     QString storePath() const { return m_home->path() + QStringLiteral("/data/Bramble/Bramble.sqlite"); }
 
-    Run run(const QStringList &arguments) const
+    QProcessEnvironment environment() const
     {
-        QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         const QString home = m_home->path();
         env.insert(QStringLiteral("HOME"), home);
@@ -62,9 +71,20 @@ class CommandLineTest : public QObject
             else
                 env.insert(it.key(), it.value());
         }
-        process.setProcessEnvironment(env);
-        process.start(
+        return env;
+    }
+
+    void start(QProcess *process, const QStringList &arguments) const
+    {
+        process->setProcessEnvironment(environment());
+        process->start(
             qEnvironmentVariable("BRAMBLE_TEST_BINARY_DIR") + QStringLiteral("/bin/bramble"), arguments);
+    }
+
+    Run run(const QStringList &arguments) const
+    {
+        QProcess process;
+        start(&process, arguments);
         Run result;
         if (!process.waitForFinished(60000)) {
             process.kill();
@@ -98,6 +118,10 @@ private Q_SLOTS:
         m_site.server().Get("/other", [](const httplib::Request &, httplib::Response &res) {
             res.set_content("<html><head><title>Other</title></head></html>", "text/html");
         });
+        m_site.server().Get("/slow", [this](const httplib::Request &, httplib::Response &res) {
+            gate()->pass();
+            res.set_content("<html><head><title>Slow</title></head></html>", "text/html");
+        });
         const std::string icon = m_icon.toStdString();
         m_site.server().Get("/icon.png",
             [icon](const httplib::Request &, httplib::Response &res) { res.set_content(icon, "image/png"); });
@@ -112,6 +136,9 @@ private Q_SLOTS:
         m_home = std::make_unique<QTemporaryDir>();
         QDir().mkpath(m_home->path() + QStringLiteral("/runtime"));
         m_extraEnv.clear();
+        std::lock_guard lock(m_gateMutex);
+        m_gate->open();
+        m_gate = std::make_shared<TestGate>();
     }
 
     void helpVersionAndBadUsage()
@@ -266,21 +293,74 @@ private Q_SLOTS:
         QCOMPARE(run({ QStringLiteral("list") }).out, before);
     }
 
-    void writesRefusedWhileTheAppHoldsTheLibrary()
+    void writersGiveUpOnAHolderThatDoesNotAnswer()
     {
         QCOMPARE(run({ QStringLiteral("add"), m_site.url(QStringLiteral("/other")) }).status, 0);
+        const QString file = m_home->filePath(QStringLiteral("backup.json"));
+        QCOMPARE(run({ QStringLiteral("export"), file }).status, 0);
+        const QString before = run({ QStringLiteral("list") }).out;
+
+        // Held by a live process that does not answer requests.
         QLockFile held(SingleInstance::lockFilePath(storePath()));
         QVERIFY(held.tryLock(0));
+        m_extraEnv.insert(QStringLiteral("BRAMBLE_LOCK_WAIT_MS"), QStringLiteral("300"));
         Run refused = run({ QStringLiteral("add"), m_site.url(QStringLiteral("/page")) });
         QCOMPARE(refused.status, 1);
-        QVERIFY(refused.err.contains(QStringLiteral("Bramble is running")));
-        QCOMPARE(run({ QStringLiteral("import"), m_home->filePath(QStringLiteral("none.json")) }).status, 1);
+        QVERIFY2(refused.err.contains(QStringLiteral("does not answer; nothing was changed.")),
+            qPrintable(refused.err));
+        Run notImported = run({ QStringLiteral("import"), file });
+        QCOMPARE(notImported.status, 1);
+        QVERIFY2(notImported.err.contains(QStringLiteral("does not answer")), qPrintable(notImported.err));
+        QVERIFY(notImported.out.isEmpty());
+        // Reading goes on beside it.
         Run listed = run({ QStringLiteral("list") });
         QCOMPARE(listed.status, 0);
-        QCOMPARE(listed.out,
-            QStringLiteral("默认分组 (1)\n  %1  Other\n").arg(m_site.url(QStringLiteral("/other"))));
+        QCOMPARE(listed.out, before);
+
         held.unlock();
-        QCOMPARE(run({ QStringLiteral("add"), m_site.url(QStringLiteral("/page")) }).status, 0);
+        QCOMPARE(run({ QStringLiteral("import"), file }).status, 0);
+        QCOMPARE(run({ QStringLiteral("list") }).out.count(QStringLiteral("默认分组 (1)")), 2);
+    }
+
+    void secondWriterHandsItsLinkToTheFirst()
+    {
+        // The first command's refresh waits at the gate while a second one adds a link.
+        const QString slow = m_site.url(QStringLiteral("/slow"));
+        const QString file = m_home->filePath(QStringLiteral("slow.json"));
+        QFile json(file);
+        QVERIFY(json.open(QIODevice::WriteOnly));
+        json.write(R"({"groups":[{"name":"G","createdAt":"2025-01-01T00:00:00Z","bookmarks":[)"
+                   R"({"urlString":")"
+            + slow.toUtf8()
+            + R"(","createdAt":"2025-01-01T00:00:00Z"}]}],"exportedAt":"2025-01-01T00:00:00Z"})");
+        json.close();
+
+        QProcess first;
+        start(&first, { QStringLiteral("import"), file });
+        QString out;
+        QTRY_VERIFY_WITH_TIMEOUT(gate()->waiting() > 0
+                && (out += QString::fromUtf8(first.readAllStandardOutput()))
+                       .contains(QStringLiteral("Imported 1 groups and 1 links")),
+            30000);
+
+        const QString other = m_site.url(QStringLiteral("/other"));
+        Run handed = run({ QStringLiteral("add"), other });
+        QCOMPARE(handed.status, 0);
+        QCOMPARE(handed.out,
+            QStringLiteral("Another bramble command is working on the library; the link was handed to it.\n"
+                           "Added %1 to G\n")
+                .arg(other));
+        QCOMPARE(first.state(), QProcess::Running);
+
+        gate()->open();
+        QVERIFY(first.waitForFinished(30000));
+        QCOMPARE(first.exitCode(), 0);
+        out += QString::fromUtf8(first.readAllStandardOutput());
+        // The total grows as links are handed over.
+        QVERIFY2(out.contains(QStringLiteral("Metadata 1/1: %1\n").arg(slow)), qPrintable(out));
+        QVERIFY2(out.endsWith(QStringLiteral("Metadata 2/2: %1\n").arg(other)), qPrintable(out));
+        QCOMPARE(run({ QStringLiteral("list") }).out,
+            QStringLiteral("G (2)\n  %1  Slow\n  %2  Other\n").arg(slow, other));
     }
 
     void addReportsItsSignal()
