@@ -9,6 +9,7 @@
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
@@ -16,9 +17,14 @@
 #include <QJsonObject>
 #include <QLockFile>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
+#include <csignal>
 #include <httplib.h>
+#include <mutex>
 
 namespace {
 
@@ -95,6 +101,35 @@ class CommandLineTest : public QObject
         result.out = QString::fromUtf8(process.readAllStandardOutput());
         result.err = QString::fromUtf8(process.readAllStandardError());
         return result;
+    }
+
+    // A count read from the store without writing to it; -1 when it cannot be read.
+    int storeQuery(const QString &sql) const
+    {
+        int result = -1;
+        const QString connection = QStringLiteral("peek");
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+            db.setDatabaseName(storePath());
+            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=2000"));
+            if (QFile::exists(storePath()) && db.open()) {
+                QSqlQuery query(db);
+                if (query.exec(sql) && query.next())
+                    result = query.value(0).toInt();
+            }
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(connection);
+        return result;
+    }
+    int storeCount(const QString &table) const
+    {
+        return storeQuery(QStringLiteral("SELECT COUNT(*) FROM ") + table);
+    }
+    int unfinishedImports() const
+    {
+        return storeQuery(
+            QStringLiteral("SELECT COUNT(*) FROM metadata WHERE key LIKE 'unfinishedImport:%'"));
     }
 
     static QJsonObject parse(const QString &text)
@@ -361,6 +396,61 @@ private Q_SLOTS:
         QVERIFY2(out.endsWith(QStringLiteral("Metadata 2/2: %1\n").arg(other)), qPrintable(out));
         QCOMPARE(run({ QStringLiteral("list") }).out,
             QStringLiteral("G (2)\n  %1  Slow\n  %2  Other\n").arg(slow, other));
+    }
+
+    void killedImportLeavesNothingHalfDone()
+    {
+        // Large enough to be caught half way; nothing listens on the addresses.
+        QByteArray json = "{\"groups\":[";
+        for (int g = 0; g < 40; ++g) {
+            json += QByteArray(g ? "," : "") + "{\"name\":\"Imported " + QByteArray::number(g)
+                + "\",\"createdAt\":\"2025-01-01T00:00:00Z\",\"bookmarks\":[";
+            for (int i = 0; i < 1500; ++i)
+                json += QByteArray(i ? "," : "") + "{\"urlString\":\"http://127.0.0.1:9/"
+                    + QByteArray::number(g) + "/" + QByteArray::number(i)
+                    + "\",\"createdAt\":\"2025-01-01T00:00:00Z\"}";
+            json += "]}";
+        }
+        json += "],\"exportedAt\":\"2025-01-01T00:00:00Z\"}";
+        const QString file = m_home->filePath(QStringLiteral("big.json"));
+        QFile big(file);
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        big.write(json);
+        big.close();
+
+        QProcess import;
+        start(&import, { QStringLiteral("import"), file });
+        QVERIFY(import.waitForStarted());
+        // Killed as soon as part of it is on disk.
+        QElapsedTimer waited;
+        waited.start();
+        while (storeCount(QStringLiteral("groups")) < 2 && waited.elapsed() < 30000
+            && import.state() == QProcess::Running)
+            QThread::msleep(2);
+        ::kill(pid_t(import.processId()), SIGKILL);
+        QVERIFY(import.waitForFinished(30000));
+        QCOMPARE(import.exitStatus(), QProcess::CrashExit);
+        const int left = storeCount(QStringLiteral("groups"));
+        QVERIFY2(left >= 2 && left < 40, qPrintable(QString::number(left)));
+
+        // Readers do not see it, and leave it be.
+        Run listed = run({ QStringLiteral("list") });
+        QCOMPARE(listed.status, 0);
+        QCOMPARE(listed.out, QString());
+        QCOMPARE(storeCount(QStringLiteral("groups")), left);
+        QVERIFY(unfinishedImports() > 0);
+
+        // The next command that takes the library removes it, and says so.
+        Run added = run({ QStringLiteral("add"), m_site.url(QStringLiteral("/other")) });
+        QCOMPARE(added.status, 0);
+        QVERIFY2(
+            added.err.contains(
+                QStringLiteral("Removed what an unfinished import had added: %1 groups with ").arg(left)),
+            qPrintable(added.err));
+        QCOMPARE(unfinishedImports(), 0);
+        QCOMPARE(storeCount(QStringLiteral("items")), 1);
+        QCOMPARE(run({ QStringLiteral("list") }).out,
+            QStringLiteral("默认分组 (1)\n  %1  Other\n").arg(m_site.url(QStringLiteral("/other"))));
     }
 
     void addReportsItsSignal()

@@ -78,7 +78,8 @@ bool CommandHost::isIdle() const
 QCoro::Task<> CommandHost::finish()
 {
     QPointer<CommandHost> self(this);
-    while (self && !m_handedOver && !isIdle())
+    // A release under way ends in the hand-over, even when the queue is empty already.
+    while (self && !m_handedOver && (m_releasing || !isIdle()))
         co_await qCoro(this, &CommandHost::changed);
     if (self)
         m_closing = true;
@@ -105,6 +106,7 @@ QCoro::Task<InstanceProtocol::Message> CommandHost::release()
         // Keep the library rather than hand over what is not on disk.
         m_exchange->enqueueRefresh(pending);
         m_releasing = false;
+        QTimer::singleShot(0, this, &CommandHost::changed);
         co_return InstanceProtocol::failure(QStringLiteral("Could not save the library: ") + error, true);
     }
     InstanceProtocol::Message answer = InstanceProtocol::success();
