@@ -182,6 +182,8 @@ GroupsMenuBarView *BrambleApp::groupsMenu()
     if (!m_groupsMenu) {
         m_groupsMenu = std::make_unique<GroupsMenuBarView>(m_sharedModelContainer->mainContext());
         m_groupsMenu->setOpener([](const QString &urlString) { return LinkOpener::openLink(urlString); });
+        connect(
+            m_groupsMenu.get(), &GroupsMenuBarView::showWindowRequested, this, &BrambleApp::showMainWindow);
         connect(m_groupsMenu.get(), &GroupsMenuBarView::settingsRequested, this, &BrambleApp::showSettings);
         connect(m_groupsMenu.get(), &GroupsMenuBarView::quitRequested, this, &BrambleApp::quit);
         m_groupsMenu->setCheckForUpdatesAction(
@@ -198,6 +200,9 @@ SettingsView *BrambleApp::settingsView() const
 void BrambleApp::showTrayMenu()
 {
     groupsMenu()->show();
+    // The tray menu outlives the window: closing the window then leaves Bramble in the tray,
+    // and only Quit (or a termination signal) ends it. Without a tray, closing quits.
+    QGuiApplication::setQuitOnLastWindowClosed(!groupsMenu()->isInTray());
 }
 
 void BrambleApp::showSettings()

@@ -86,6 +86,14 @@ void MainWindow::showNotice(const QString &text)
     updateStatusBar();
 }
 
+bool MainWindow::event(QEvent *event)
+{
+    // Hover tips would make the line come and go under the pointer, moving the whole window.
+    if (event->type() == QEvent::StatusTip)
+        return true;
+    return QMainWindow::event(event);
+}
+
 void MainWindow::updateStatusBar()
 {
     // The line under the list is there only while it has something to say.

@@ -38,6 +38,9 @@ public:
 Q_SIGNALS:
     void quitRequested();
 
+protected:
+    bool event(QEvent *event) override;
+
 private:
     void showAbout();
     void showSaveProblem(const QString &problem);

@@ -24,6 +24,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -136,8 +137,8 @@ private Q_SLOTS:
         view.rebuild();
         QCOMPARE(texts(view.menu()),
             (QStringList { QStringLiteral("Bramble Groups"), QStringLiteral("---"),
-                QStringLiteral("暂无分组"), QStringLiteral("---"), QStringLiteral("设置"),
-                QStringLiteral("Check for Updates..."), QStringLiteral("---"),
+                QStringLiteral("暂无分组"), QStringLiteral("---"), QStringLiteral("显示 Bramble"),
+                QStringLiteral("设置"), QStringLiteral("Check for Updates..."), QStringLiteral("---"),
                 QStringLiteral("Quit Bramble") }));
         QVERIFY(!find(view.menu(), QStringLiteral("暂无分组"))->isEnabled());
         QCOMPARE(find(view.menu(), QStringLiteral("Quit Bramble"))->shortcut(),
@@ -323,6 +324,48 @@ private Q_SLOTS:
         // The tray menu shows the name as it is ("&" aside).
         app.groupsMenu()->rebuild();
         QVERIFY(find(app.groupsMenu()->menu(), name + QStringLiteral(" (1)")));
+    }
+
+    void trayOutlivesTheWindow()
+    {
+        QTemporaryDir dir;
+        QString error;
+        auto container = ModelContainer::open(dir.filePath(QStringLiteral("s.sqlite")), &error);
+        QVERIFY(container);
+        container->mainContext()->insert(new BookmarkGroup(QStringLiteral("Work")));
+        {
+            // Without a tray, closing the window quits as before.
+            BrambleApp app(std::move(container));
+            app.groupsMenu()->setTrayAvailability([] { return false; });
+            app.showMainWindow();
+            app.showTrayMenu();
+            QVERIFY(!app.groupsMenu()->isInTray());
+            QVERIFY(QGuiApplication::quitOnLastWindowClosed());
+            container = ModelContainer::open(dir.filePath(QStringLiteral("t.sqlite")), &error);
+        }
+        BrambleApp app(std::move(container));
+        app.groupsMenu()->setTrayAvailability([] { return true; });
+        MainWindow *window = app.mainWindow();
+        app.showMainWindow();
+        app.showTrayMenu();
+        QVERIFY(app.groupsMenu()->isInTray());
+        QVERIFY(!QGuiApplication::quitOnLastWindowClosed());
+
+        // Closed, the window is gone but Bramble is not; the tray brings it back.
+        QVERIFY(window->close());
+        QVERIFY(!window->isVisible());
+        QAction *show = find(app.groupsMenu()->menu(), QStringLiteral("显示 Bramble"));
+        QVERIFY(show);
+        show->trigger();
+        QVERIFY(window->isVisible());
+        QCOMPARE(app.mainWindow(), window);
+
+        // A left click on the icon opens the menu.
+        QVERIFY(!app.groupsMenu()->menu()->isVisible());
+        Q_EMIT app.groupsMenu()->trayIcon()->activated(QSystemTrayIcon::Trigger);
+        QTRY_VERIFY(app.groupsMenu()->menu()->isVisible());
+        app.groupsMenu()->menu()->hide();
+        QGuiApplication::setQuitOnLastWindowClosed(true);
     }
 
     void applicationIsWiredTogether()
