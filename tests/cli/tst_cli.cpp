@@ -213,12 +213,31 @@ private Q_SLOTS:
                            "Icon: %2 bytes\n")
                 .arg(page)
                 .arg(m_icon.size()));
-        // The diagnostic trail is there, on standard error only.
-        QVERIFY(added.err.contains(QStringLiteral("🔍 Starting metadata fetch for: ") + page));
+        // The diagnostic trail of an addition, line by line, on standard error only.
+        QVERIFY2(added.err.contains(
+                     QStringLiteral("🔍 Starting metadata fetch for: %1\n"
+                                    "📥 Metadata fetched - Title: Test Page, Summary: A page about tests, "
+                                    "Icon: %2 bytes\n"
+                                    "✅ Updated title: Test Page\n"
+                                    "✅ Updated summary: A page about tests\n"
+                                    "✅ Updated icon: %2 bytes\n")
+                         .arg(page)
+                         .arg(m_icon.size())),
+            qPrintable(added.err));
 
         Run second = run({ QStringLiteral("add"), m_site.url(QStringLiteral("/other")),
             QStringLiteral("--group"), QStringLiteral("默认分组") });
         QCOMPARE(second.status, 0);
+        // No description and no icon: the host stands in for the summary, and the missing icon is said.
+        QVERIFY2(second.err.endsWith(
+                     QStringLiteral("🔍 Starting metadata fetch for: %1\n"
+                                    "📥 Metadata fetched - Title: Other, Summary: 127.0.0.1, Icon: nil\n"
+                                    "✅ Updated title: Other\n"
+                                    "✅ Updated summary: 127.0.0.1\n"
+                                    "⚠️ No icon data received\n")
+                         .arg(m_site.url(QStringLiteral("/other")))),
+            qPrintable(second.err));
+        QVERIFY(!second.out.contains(QStringLiteral("🔍")));
         Run missing = run({ QStringLiteral("add"), page, QStringLiteral("--group"), QStringLiteral("Nope") });
         QCOMPARE(missing.status, 1);
         QVERIFY(missing.err.contains(QStringLiteral("Nope")));
