@@ -69,6 +69,8 @@ public:
     // Reads path and adds its groups and links; existing records are never merged or replaced.
     // Progress goes from 0 to 1 in creation order. On success sends "data_imported" and starts
     // the metadata refresh, which outlives the returned task (see metadataRefreshFinished).
+    // All or nothing on disk: an import that does not finish is removed by the next owner of
+    // the store (ModelContainer::unfinishedImportKeyPrefix). One import at a time.
     QCoro::Task<ImportResult> importData(QString path);
 
     bool isImporting() const { return m_importing; }
