@@ -49,7 +49,7 @@ QDateTime fromStored(qint64 msecs)
 // How long the last save waits for another connection to let go of the file.
 constexpr std::chrono::milliseconds quitPatience { 10000 };
 // How long any other save waits for it: on the main thread, so only a moment.
-constexpr std::chrono::milliseconds savePatience { 50 };
+constexpr std::chrono::milliseconds savePatience { 25 };
 
 bool setBusyTimeout(const QString &connectionName, std::chrono::milliseconds timeout)
 {
@@ -60,7 +60,9 @@ bool setBusyTimeout(const QString &connectionName, std::chrono::milliseconds tim
 
 QString describe(const QSqlQuery &query)
 {
-    return query.lastError().text();
+    // SQLite's own words ("database is locked"), without the driver's ("Unable to fetch row").
+    const QSqlError error = query.lastError();
+    return error.databaseText().isEmpty() ? error.text() : error.databaseText();
 }
 
 template<typename T> QList<T *> sortedById(const QHash<qint64, T *> &objects)
