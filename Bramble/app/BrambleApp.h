@@ -42,6 +42,7 @@ public:
     void showMainWindow();
     // Opens the settings window, or brings it to the front when it is open.
     void showSettings();
+    // Shows the tray icon; with one, closing the window leaves Bramble running in the tray.
     void showTrayMenu();
     // The Quit command; termination signals take the same road.
     void quit();
