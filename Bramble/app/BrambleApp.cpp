@@ -2,10 +2,13 @@
 
 #include "BuildConfig.h"
 #include "app/CommandLine.h"
+#include "app/LibraryRequests.h"
 #include "app/MainWindow.h"
 #include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
+#include "app/WindowStartUp.h"
 #include "exchange/DataExchange.h"
+#include "model/BookmarkItem.h"
 #include "model/ModelContainer.h"
 #include "model/ModelContext.h"
 #include "platform/Telemetry.h"
@@ -22,6 +25,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QTimer>
 #include <cstdio>
 
 void BrambleApp::setApplicationIdentity()
@@ -33,6 +37,57 @@ void BrambleApp::setApplicationIdentity()
     QGuiApplication::setDesktopFileName(QStringLiteral("bramble"));
 }
 
+namespace {
+
+// Everything after the lock: the store, the analytics client, the scenes.
+QCoro::Task<> startWindow(SingleInstance *instance, std::unique_ptr<BrambleApp> *app)
+{
+    WindowStartUp startUp(instance);
+    QObject::connect(
+        &startUp, &WindowStartUp::cancelled, QCoreApplication::instance(), &QCoreApplication::quit);
+    QCoro::Task<WindowStartUp::Result> starting = startUp.run();
+    const WindowStartUp::Result result = co_await starting;
+    if (result == WindowStartUp::Result::Cancelled) {
+        QCoreApplication::exit(0);
+        co_return;
+    }
+    if (result == WindowStartUp::Result::RunningWindowShown) {
+        std::fprintf(stdout, "Bramble is already running; its window was brought to the front.\n");
+        std::fflush(stdout);
+        QCoreApplication::exit(0);
+        co_return;
+    }
+
+    QString error;
+    std::unique_ptr<ModelContainer> container = ModelContainer::open(instance->storePath(), &error);
+    if (!container) {
+        std::fprintf(stderr, "Could not create ModelContainer: %s\n", qPrintable(error));
+        QCoreApplication::exit(1);
+        co_return;
+    }
+    const std::optional<ModelContainer::RemovedImport> removed = container->removedImport();
+
+    Telemetry::start();
+    Telemetry::sendLaunched();
+
+    *app = std::make_unique<BrambleApp>(std::move(container));
+    BrambleApp *bramble = app->get();
+    bramble->serve(instance);
+    bramble->showMainWindow();
+    bramble->showTrayMenu();
+    // The real window is up before the waiting one goes, so the application never stands
+    // without a window.
+    startUp.closeWaitView();
+    if (removed)
+        bramble->mainWindow()->showNotice(
+            QStringLiteral("上次的导入没有完成，它添加的 %1 个分组和 %2 个链接已被移除。请重新导入该文件。")
+                .arg(removed->groupCount)
+                .arg(removed->linkCount));
+    bramble->takeOverRefresh(startUp.handOver());
+}
+
+} // namespace
+
 int BrambleApp::main(int argc, char **argv)
 {
     if (CommandLine::requested(argc, argv))
@@ -41,46 +96,21 @@ int BrambleApp::main(int argc, char **argv)
     UpdateRelaunch::waitForReplacedProcess();
     setApplicationIdentity();
     QApplication application(argc, argv);
+    // Before the lock is taken: a termination signal at any moment from here on, during the
+    // start as later, ends in an orderly quit that saves and lets go of the lock.
+    TerminationSignals terminationSignals;
+    QObject::connect(
+        &terminationSignals, &TerminationSignals::received, &application, &QCoreApplication::quit);
     QApplication::setWindowIcon(Symbols::applicationIcon());
 
-    const QString storePath = ModelContainer::defaultStorePath();
-
-    // One process per store: a second launch hands over to the running one and leaves.
-    SingleInstance instance(storePath);
-    switch (instance.acquire()) {
-    case SingleInstance::Role::Primary:
-        break;
-    case SingleInstance::Role::Secondary:
-        if (instance.activatePrimary()) {
-            std::fprintf(stdout, "Bramble is already running; its window was brought to the front.\n");
-            return 0;
-        }
-        std::fprintf(stderr, "Bramble is already running but did not answer.\n");
-        return 1;
-    case SingleInstance::Role::Unavailable:
-        // Opening the store below reports the real problem.
-        break;
-    }
-
-    // Installed before the store opens, so an early SIGTERM still ends in an orderly quit.
-    TerminationSignals terminationSignals;
-
-    QString error;
-    std::unique_ptr<ModelContainer> container = ModelContainer::open(storePath, &error);
-    if (!container) {
-        std::fprintf(stderr, "Could not create ModelContainer: %s\n", qPrintable(error));
-        return 1;
-    }
-
-    Telemetry::start();
-    Telemetry::sendLaunched();
-
-    BrambleApp app(std::move(container));
-    QObject::connect(&terminationSignals, &TerminationSignals::received, &app, &BrambleApp::quit);
-    QObject::connect(&instance, &SingleInstance::activationRequested, &app, &BrambleApp::showMainWindow);
-    app.showMainWindow();
-    app.showTrayMenu();
-    return QApplication::exec();
+    // One process per store: a later launch hands over to the one that holds it.
+    SingleInstance instance(ModelContainer::defaultStorePath());
+    std::unique_ptr<BrambleApp> app;
+    QTimer::singleShot(0, &application, [&instance, &app] { startWindow(&instance, &app); });
+    const int status = QApplication::exec();
+    // Windows and store go before the lock is let go.
+    app.reset();
+    return status;
 }
 
 BrambleApp::BrambleApp(std::unique_ptr<ModelContainer> container, QObject *parent)
@@ -152,6 +182,8 @@ GroupsMenuBarView *BrambleApp::groupsMenu()
     if (!m_groupsMenu) {
         m_groupsMenu = std::make_unique<GroupsMenuBarView>(m_sharedModelContainer->mainContext());
         m_groupsMenu->setOpener([](const QString &urlString) { return LinkOpener::openLink(urlString); });
+        connect(
+            m_groupsMenu.get(), &GroupsMenuBarView::showWindowRequested, this, &BrambleApp::showMainWindow);
         connect(m_groupsMenu.get(), &GroupsMenuBarView::settingsRequested, this, &BrambleApp::showSettings);
         connect(m_groupsMenu.get(), &GroupsMenuBarView::quitRequested, this, &BrambleApp::quit);
         m_groupsMenu->setCheckForUpdatesAction(
@@ -168,6 +200,9 @@ SettingsView *BrambleApp::settingsView() const
 void BrambleApp::showTrayMenu()
 {
     groupsMenu()->show();
+    // The tray menu outlives the window: closing the window then leaves Bramble in the tray,
+    // and only Quit (or a termination signal) ends it. Without a tray, closing quits.
+    QGuiApplication::setQuitOnLastWindowClosed(!groupsMenu()->isInTray());
 }
 
 void BrambleApp::showSettings()
@@ -187,4 +222,45 @@ void BrambleApp::showSettings()
 void BrambleApp::quit()
 {
     QCoreApplication::quit();
+}
+
+void BrambleApp::serve(SingleInstance *instance)
+{
+    using Message = InstanceProtocol::Message;
+    instance->setHandler(QLatin1String(InstanceProtocol::activate), [this](Message) -> QCoro::Task<Message> {
+        showMainWindow();
+        Message answer = InstanceProtocol::success();
+        answer["host"] = InstanceProtocol::windowHost;
+        co_return answer;
+    });
+    instance->setHandler(QLatin1String(InstanceProtocol::release), [](Message) -> QCoro::Task<Message> {
+        co_return InstanceProtocol::failure(
+            QStringLiteral("Bramble's window keeps the library while it is open."));
+    });
+    instance->setHandler(
+        QLatin1String(InstanceProtocol::add), [this](Message request) -> QCoro::Task<Message> {
+            // As the add alert does it: the row at once, the metadata after.
+            Message answer = LibraryRequests::add(
+                m_sharedModelContainer->mainContext(), request, [](BookmarkItem *link) {
+                    BookmarkListView::fetchMetadataForNewBookmark(link, link->urlString());
+                });
+            answer["host"] = InstanceProtocol::windowHost;
+            co_return answer;
+        });
+    instance->setHandler(
+        QLatin1String(InstanceProtocol::import), [this](Message request) -> QCoro::Task<Message> {
+            QCoro::Task<Message> importing
+                = LibraryRequests::import(m_dataExchange.get(), std::move(request));
+            Message answer = co_await importing;
+            answer["host"] = InstanceProtocol::windowHost;
+            co_return answer;
+        });
+}
+
+void BrambleApp::takeOverRefresh(const InstanceProtocol::Message &handOver)
+{
+    const QList<DataExchange::RefreshTarget> pending
+        = LibraryRequests::pendingFromMessage(m_sharedModelContainer->mainContext(), handOver);
+    if (!pending.isEmpty())
+        m_dataExchange->enqueueRefresh(pending);
 }

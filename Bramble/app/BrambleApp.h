@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/InstanceProtocol.h"
+
 #include <QObject>
 #include <QPointer>
 #include <memory>
@@ -10,6 +12,7 @@ class MainWindow;
 class ModelContainer;
 class QAction;
 class SettingsView;
+class SingleInstance;
 class UpdateDialogs;
 class UpdaterViewModel;
 
@@ -39,9 +42,16 @@ public:
     void showMainWindow();
     // Opens the settings window, or brings it to the front when it is open.
     void showSettings();
+    // Shows the tray icon; with one, closing the window leaves Bramble running in the tray.
     void showTrayMenu();
     // The Quit command; termination signals take the same road.
     void quit();
+
+    // Answers the other processes of this library: a later launch brings the window to the
+    // front, and the commands hand over their links and imports.
+    void serve(SingleInstance *instance);
+    // Fetches the metadata of the links a command that handed over the library left waiting.
+    void takeOverRefresh(const InstanceProtocol::Message &handOver);
 
 private:
     // Declared first so it outlives every window that works on it.

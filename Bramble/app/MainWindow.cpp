@@ -1,14 +1,17 @@
 #include "app/MainWindow.h"
 
 #include "BuildConfig.h"
+#include "model/ModelContext.h"
 #include "ui/ContentView.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
+#include <QStatusBar>
 #include <QToolBar>
 
 namespace {
@@ -24,6 +27,7 @@ MainWindow::MainWindow(ModelContext *context, QWidget *parent)
     , m_afterAboutSeparator(nullptr)
     , m_beforeQuitSeparator(nullptr)
     , m_quitAction(nullptr)
+    , m_saveProblem(new QLabel)
 {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("Bramble"));
@@ -49,6 +53,51 @@ MainWindow::MainWindow(ModelContext *context, QWidget *parent)
     connect(m_quitAction, &QAction::triggered, this, &MainWindow::quitRequested);
     m_afterAboutSeparator->setVisible(false);
     m_beforeQuitSeparator->setVisible(false);
+
+    m_saveProblem->setObjectName(QStringLiteral("saveProblem"));
+    // The store's message may quote a file name.
+    m_saveProblem->setTextFormat(Qt::PlainText);
+    QPalette warning = m_saveProblem->palette();
+    warning.setColor(QPalette::WindowText, QColor(215, 0, 21));
+    m_saveProblem->setPalette(warning);
+    m_saveProblem->hide();
+    // Permanent, so a passing notice never hides it.
+    statusBar()->addPermanentWidget(m_saveProblem, 1);
+    connect(statusBar(), &QStatusBar::messageChanged, this, &MainWindow::updateStatusBar);
+    if (context) {
+        connect(context, &ModelContext::saveProblemChanged, this, &MainWindow::showSaveProblem);
+        showSaveProblem(context->saveProblem());
+    }
+    updateStatusBar();
+}
+
+void MainWindow::showSaveProblem(const QString &problem)
+{
+    m_saveProblem->setText(problem.isEmpty()
+            ? QString()
+            : QStringLiteral("无法保存更改：%1。更改仍然保留，Bramble 会继续尝试保存。").arg(problem));
+    m_saveProblem->setVisible(!problem.isEmpty());
+    updateStatusBar();
+}
+
+void MainWindow::showNotice(const QString &text)
+{
+    statusBar()->showMessage(text, 20000);
+    updateStatusBar();
+}
+
+bool MainWindow::event(QEvent *event)
+{
+    // Hover tips would make the line come and go under the pointer, moving the whole window.
+    if (event->type() == QEvent::StatusTip)
+        return true;
+    return QMainWindow::event(event);
+}
+
+void MainWindow::updateStatusBar()
+{
+    // The line under the list is there only while it has something to say.
+    statusBar()->setVisible(!m_saveProblem->text().isEmpty() || !statusBar()->currentMessage().isEmpty());
 }
 
 void MainWindow::addAfterAbout(QAction *action)

@@ -5,6 +5,7 @@
 class ContentView;
 class ModelContext;
 class QAction;
+class QLabel;
 class QMenu;
 
 // The main window: the group sidebar with its detail, the toolbar and the application menu.
@@ -29,11 +30,21 @@ public:
     // Shows the window, brings it out of the Dock/minimised state and in front of others.
     void bringToFront();
 
+    // A line under the list, shown while saving keeps failing.
+    QLabel *saveProblemLabel() const { return m_saveProblem; }
+    // A passing message under the list (what happened at start-up, for instance).
+    void showNotice(const QString &text);
+
 Q_SIGNALS:
     void quitRequested();
 
+protected:
+    bool event(QEvent *event) override;
+
 private:
     void showAbout();
+    void showSaveProblem(const QString &problem);
+    void updateStatusBar();
 
     ContentView *m_contentView;
     QMenu *m_applicationMenu;
@@ -41,4 +52,5 @@ private:
     QAction *m_afterAboutSeparator;
     QAction *m_beforeQuitSeparator;
     QAction *m_quitAction;
+    QLabel *m_saveProblem;
 };

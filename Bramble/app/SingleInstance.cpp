@@ -1,18 +1,17 @@
 #include "app/SingleInstance.h"
 
 #include <QCryptographicHash>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QThread>
+#include <QPointer>
 #include <cstdio>
 #include <unistd.h>
 
 namespace {
-const QByteArray activateMessage = "activate\n";
-const QByteArray acknowledgement = "ok\n";
+// A connection whose requests are being answered: they are answered in the order they came.
+constexpr const char *busyProperty = "brambleAnswering";
 
 QString storeKey(const QString &storePath)
 {
@@ -29,10 +28,7 @@ SingleInstance::SingleInstance(const QString &storePath, QObject *parent)
 
 SingleInstance::~SingleInstance()
 {
-    if (m_server)
-        m_server->close();
-    if (m_lock)
-        m_lock->unlock();
+    release();
 }
 
 QString SingleInstance::lockFilePath(const QString &storePath)
@@ -51,22 +47,39 @@ QString SingleInstance::serverName(const QString &storePath)
         .arg(storeKey(storePath));
 }
 
-SingleInstance::Role SingleInstance::acquire(bool listen)
+SingleInstance::Role SingleInstance::acquire()
 {
+    if (m_lock)
+        return Role::Primary;
     const QString path = lockFilePath(m_storePath);
     QDir().mkpath(QFileInfo(path).absolutePath());
-    m_lock = std::make_unique<QLockFile>(path);
+    auto lock = std::make_unique<QLockFile>(path);
     // Never stale by age: a lock is stale only when the process that took it is gone.
-    m_lock->setStaleLockTime(0);
-    if (m_lock->tryLock(0)) {
-        if (listen)
-            startListening();
+    lock->setStaleLockTime(0);
+    if (lock->tryLock(0)) {
+        m_lock = std::move(lock);
+        startListening();
         return Role::Primary;
     }
-    if (m_lock->error() == QLockFile::LockFailedError)
-        return Role::Secondary;
-    m_lock.reset();
-    return Role::Unavailable;
+    return lock->error() == QLockFile::LockFailedError ? Role::Secondary : Role::Unavailable;
+}
+
+void SingleInstance::release()
+{
+    if (m_server) {
+        m_server->close();
+        delete m_server;
+        m_server = nullptr;
+    }
+    if (m_lock) {
+        m_lock->unlock();
+        m_lock.reset();
+    }
+}
+
+void SingleInstance::setHandler(const QString &command, Handler handler)
+{
+    m_handlers.insert(command, std::move(handler));
 }
 
 void SingleInstance::startListening()
@@ -84,41 +97,51 @@ void SingleInstance::startListening()
     connect(m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket *socket = m_server->nextPendingConnection()) {
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-                while (socket->canReadLine()) {
-                    if (socket->readLine() == activateMessage) {
-                        Q_EMIT activationRequested();
-                        socket->write(acknowledgement);
-                        socket->flush();
-                    }
-                }
-                // Nobody has a reason to send more than a line.
-                if (socket->bytesAvailable() > 256)
-                    socket->abort();
-            });
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readRequests(socket); });
         }
     });
 }
 
-bool SingleInstance::activatePrimary(int timeoutMs)
+void SingleInstance::readRequests(QLocalSocket *socket)
 {
-    const QString name = serverName(m_storePath);
-    const QDeadlineTimer deadline(timeoutMs);
-    // The primary may have taken the lock a moment ago and not be listening yet.
-    while (!deadline.hasExpired()) {
-        QLocalSocket socket;
-        socket.connectToServer(name);
-        if (socket.waitForConnected(int(qMax<qint64>(1, deadline.remainingTime())))) {
-            socket.write(activateMessage);
-            if (!socket.waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime()))))
-                return false;
-            while (!socket.canReadLine()) {
-                if (!socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
-                    return false;
-            }
-            return socket.readLine() == acknowledgement;
-        }
-        QThread::msleep(100);
+    // One request at a time per connection: the next is read when this one is answered.
+    if (socket->property(busyProperty).toBool())
+        return;
+    if (!socket->canReadLine()) {
+        if (socket->bytesAvailable() > InstanceProtocol::maxRequestBytes)
+            socket->abort();
+        return;
     }
-    return false;
+    const QByteArray line = socket->readLine(InstanceProtocol::maxRequestBytes + 1);
+    const std::optional<Message> request = InstanceProtocol::decode(line.trimmed());
+    if (!request) {
+        socket->write(InstanceProtocol::encode(InstanceProtocol::failure(QStringLiteral("Not a request."))));
+        socket->flush();
+        return;
+    }
+    answer(socket, *request);
+}
+
+QCoro::Task<> SingleInstance::answer(QLocalSocket *socket, Message request)
+{
+    QPointer<QLocalSocket> connection(socket);
+    QPointer<SingleInstance> self(this);
+    socket->setProperty(busyProperty, true);
+    const QString command = InstanceProtocol::text(request, "command");
+    Message reply;
+    if (const Handler handler = m_handlers.value(command)) {
+        // Named rather than a temporary inside co_await: g++ 12 mishandles those.
+        QCoro::Task<Message> answering = handler(std::move(request));
+        reply = co_await answering;
+    } else {
+        reply = InstanceProtocol::failure(
+            QStringLiteral("This Bramble does not know the request \"%1\".").arg(command));
+    }
+    if (!connection)
+        co_return;
+    connection->write(InstanceProtocol::encode(reply));
+    connection->flush();
+    connection->setProperty(busyProperty, false);
+    if (self && connection->canReadLine())
+        self->readRequests(connection);
 }

@@ -3,6 +3,7 @@
 #include "metadata/MetadataFetcher.h"
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
+#include "model/ModelContainer.h"
 #include "model/ModelContext.h"
 #include "platform/AppSignals.h"
 #include "platform/Console.h"
@@ -12,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QUrl>
+#include <QUuid>
 #include <QtConcurrent>
 #include <algorithm>
 #include <cstdio>
@@ -155,6 +157,10 @@ QCoro::Task<ImportResult> DataExchange::importData(QString path)
 {
     QPointer<DataExchange> self(this);
     ImportResult result;
+    if (m_importing) {
+        result.error = QStringLiteral("Another import is still running; try again when it has finished.");
+        co_return result;
+    }
     setImporting(true);
     setProgress(0);
 
@@ -187,6 +193,23 @@ QCoro::Task<ImportResult> DataExchange::importData(QString path)
     const QString placeholder = QString::fromUtf8(placeholderSummary);
     Pacer pacer(turnBudget);
 
+    // All or nothing: every save of this import also lists the groups it has created, under
+    // keys its last save removes. Should the process die first, the next owner of the store
+    // removes those groups, so a second import of the file never duplicates half of it.
+    const QString markerKey = QLatin1String(ModelContainer::unfinishedImportKeyPrefix)
+        + QUuid::createUuid().toString(QUuid::WithoutBraces) + QLatin1Char(':');
+    int batch = 0;
+    QStringList batchGroups;
+    const auto mark = [&](qint64 groupId) {
+        batchGroups << QString::number(groupId);
+        m_context->setStoreValue(markerKey + QString::number(batch), batchGroups.join(QLatin1Char(',')));
+    };
+    // Each turn saves its batch with its own key, so no save rewrites the whole list.
+    const auto nextBatch = [&] {
+        ++batch;
+        batchGroups.clear();
+    };
+
     result.groupCount = int(data.groups.size());
     for (const ExportGroup &fileGroup : data.groups) {
         if (pacer.turnDue()) {
@@ -194,9 +217,11 @@ QCoro::Task<ImportResult> DataExchange::importData(QString path)
             co_await turn;
             if (!self || !m_context)
                 break;
+            nextBatch();
         }
         auto *newGroup = new BookmarkGroup(fileGroup.name);
         m_context->insert(newGroup);
+        mark(newGroup->id());
         QPointer<BookmarkGroup> group(newGroup);
         pacer.created();
         setProgress(++done / denominator);
@@ -208,6 +233,7 @@ QCoro::Task<ImportResult> DataExchange::importData(QString path)
                 // Everything may have gone away during the turn.
                 if (!self || !m_context)
                     break;
+                nextBatch();
             }
             // The user may delete the new group while the import runs; its remaining links go.
             if (!group || group->isDeleted()) {
@@ -234,18 +260,39 @@ QCoro::Task<ImportResult> DataExchange::importData(QString path)
         co_return result;
     }
 
-    // A failed save is retried by the next automatic save; the records stay in the context.
+    // The import is complete: its keys go in the same transaction as its last records. A
+    // failed save is retried by automatic saving; the records stay in the context meanwhile.
+    for (int i = 0; i <= batch; ++i)
+        m_context->setStoreValue(markerKey + QString::number(i), std::nullopt);
     m_context->save();
 
     result.ok = true;
     result.linkCount = int(created.size());
     setImporting(false);
-    runRefresh(created);
+    enqueueRefresh(created);
     sendSignal(QStringLiteral("data_imported"),
         { { QStringLiteral("groupCount"), QString::number(result.groupCount) },
             { QStringLiteral("linkCount"), QString::number(result.linkCount) } });
     co_return result;
 }
+
+namespace {
+// Writes what a fetch found the way a refresh does.
+bool applyMetadata(const DataExchange::RefreshTarget &target, const LinkMetadata &metadata)
+{
+    if (!isAlive(target.item))
+        return false;
+    BookmarkItem *item = target.item;
+    if (metadata.title)
+        item->setTitle(metadata.title);
+    // A host-name fallback may replace the placeholder, never what the file carried.
+    if (metadata.summary && (!target.summaryFromFile || metadata.summaryFromPage))
+        item->setSummary(metadata.summary);
+    if (metadata.iconData)
+        item->setIconData(metadata.iconData);
+    return true;
+}
+} // namespace
 
 QCoro::Task<int> DataExchange::refreshMetadata(QList<RefreshTarget> targets, FetchFunction fetch)
 {
@@ -263,30 +310,52 @@ QCoro::Task<int> DataExchange::refreshMetadata(QList<RefreshTarget> targets, Fet
         const QString urlString = target.item->urlString();
         QCoro::Task<LinkMetadata> fetching = fetch(urlString);
         const LinkMetadata metadata = co_await fetching;
-        if (!isAlive(target.item))
-            continue;
-        BookmarkItem *item = target.item;
-        if (metadata.title)
-            item->setTitle(metadata.title);
-        // A host-name fallback may replace the placeholder, never what the file carried.
-        if (metadata.summary && (!target.summaryFromFile || metadata.summaryFromPage))
-            item->setSummary(metadata.summary);
-        if (metadata.iconData)
-            item->setIconData(metadata.iconData);
-        ++refreshed;
+        refreshed += applyMetadata(target, metadata) ? 1 : 0;
     }
     co_return refreshed;
 }
 
-QCoro::Task<> DataExchange::runRefresh(QList<RefreshTarget> targets)
+void DataExchange::enqueueRefresh(const QList<RefreshTarget> &targets)
+{
+    m_refreshQueue += targets;
+    if (!m_refreshing && !m_refreshQueue.isEmpty())
+        workRefreshQueue();
+}
+
+QList<DataExchange::RefreshTarget> DataExchange::takePendingRefresh()
+{
+    QList<RefreshTarget> pending;
+    pending.swap(m_refreshQueue);
+    pending.removeIf([](const RefreshTarget &target) { return !isAlive(target.item); });
+    return pending;
+}
+
+QCoro::Task<> DataExchange::workRefreshQueue()
 {
     QPointer<DataExchange> self(this);
-    ++m_refreshesRunning;
-    QCoro::Task<int> refreshing = refreshMetadata(std::move(targets), m_fetch);
-    const int refreshed = co_await refreshing;
+    m_refreshing = true;
+    int refreshed = 0;
+    QElapsedTimer busy;
+    while (self && !m_refreshQueue.isEmpty()) {
+        // As in refreshMetadata: cache hits must not hold the main thread for all of them.
+        if (!busy.isValid() || busy.elapsed() >= turnBudget.count()) {
+            co_await QCoro::sleepFor(std::chrono::milliseconds(0));
+            busy.start();
+            if (!self || m_refreshQueue.isEmpty())
+                break;
+        }
+        const RefreshTarget target = m_refreshQueue.takeFirst();
+        if (!isAlive(target.item))
+            continue;
+        // The fetch function is copied: the exchange may be gone when the fetch ends.
+        const FetchFunction fetch = m_fetch;
+        QCoro::Task<LinkMetadata> fetching = fetch(target.item->urlString());
+        const LinkMetadata metadata = co_await fetching;
+        refreshed += applyMetadata(target, metadata) ? 1 : 0;
+    }
     if (!self)
         co_return;
-    --m_refreshesRunning;
+    m_refreshing = false;
     Q_EMIT metadataRefreshFinished(refreshed);
 }
 

@@ -69,11 +69,14 @@ public:
     // Reads path and adds its groups and links; existing records are never merged or replaced.
     // Progress goes from 0 to 1 in creation order. On success sends "data_imported" and starts
     // the metadata refresh, which outlives the returned task (see metadataRefreshFinished).
+    // All or nothing on disk: an import that does not finish is removed by the next owner of
+    // the store (ModelContainer::unfinishedImportKeyPrefix). One import at a time.
     QCoro::Task<ImportResult> importData(QString path);
 
     bool isImporting() const { return m_importing; }
     double importProgress() const { return m_progress; }
-    bool isRefreshingMetadata() const { return m_refreshesRunning > 0; }
+    // A link is being fetched or waits for it.
+    bool isRefreshingMetadata() const { return m_refreshing; }
 
     struct RefreshTarget
     {
@@ -85,21 +88,31 @@ public:
     // Returns how many links were updated.
     static QCoro::Task<int> refreshMetadata(QList<RefreshTarget> targets, FetchFunction fetch);
 
+    // The refresh after an import is a queue worked one link at a time; other work can join
+    // it (links handed over by another process) and leave it (handed on to another one).
+    void enqueueRefresh(const QList<RefreshTarget> &targets);
+    // Takes every link that waits and has not started; the one being fetched, if any, ends
+    // on its own, and metadataRefreshFinished follows.
+    QList<RefreshTarget> takePendingRefresh();
+    qsizetype pendingRefreshCount() const { return m_refreshQueue.size(); }
+
 Q_SIGNALS:
     void importProgressChanged(double progress);
     void importingChanged(bool importing);
+    // The queue is empty again; refreshed counts the links updated since it last was.
     void metadataRefreshFinished(int refreshed);
 
 private:
     void setProgress(double progress);
     void setImporting(bool importing);
     void sendSignal(const QString &name, const QMap<QString, QString> &parameters = {}) const;
-    QCoro::Task<> runRefresh(QList<RefreshTarget> targets);
+    QCoro::Task<> workRefreshQueue();
 
     QPointer<ModelContext> m_context;
     SignalHook m_signalHook;
     FetchFunction m_fetch;
     bool m_importing = false;
     double m_progress = 0;
-    int m_refreshesRunning = 0;
+    QList<RefreshTarget> m_refreshQueue;
+    bool m_refreshing = false;
 };

@@ -2,25 +2,62 @@
 
 #include "BookmarkGroup.h"
 #include "BookmarkItem.h"
+#include "DataSeeder.h"
+#include "GroupListModel.h"
 #include "ModelContext.h"
 #include "metadata/MetadataFetcher.h"
 #include "platform/AppSignals.h"
 #include "platform/Console.h"
 
+#include <QRegularExpression>
 #include <algorithm>
 #include <limits>
 
+QString LinkAdder::schemeOf(const QString &text)
+{
+    // The generic form: a letter, then letters, digits, "+", "-" or ".", then a colon.
+    static const QRegularExpression scheme(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*):"));
+    // What follows the colon of "localhost:8080/x": a port, then the path or nothing.
+    static const QRegularExpression port(QStringLiteral("^[0-9]+(?:[/?#]|$)"));
+    const QRegularExpressionMatch match = scheme.match(text);
+    if (!match.hasMatch())
+        return QString();
+    if (port.match(QStringView(text).mid(match.capturedEnd())).hasMatch())
+        return QString();
+    return match.captured(1).toLower();
+}
+
+std::optional<QString> LinkAdder::refusedScheme(const QString &text)
+{
+    const QString scheme = schemeOf(text);
+    if (scheme.isEmpty() || scheme == QLatin1String("http") || scheme == QLatin1String("https"))
+        return std::nullopt;
+    return scheme;
+}
+
 QString LinkAdder::normalizedAddress(const QString &text)
 {
-    if (text.toLower().startsWith(QLatin1String("http")))
+    if (!schemeOf(text).isEmpty())
         return text;
     return QStringLiteral("https://") + text;
 }
 
-BookmarkItem *LinkAdder::addLink(ModelContext *context, BookmarkGroup *group, const QString &text)
+LinkAdder::Outcome LinkAdder::addLink(ModelContext *context, BookmarkGroup *group, const QString &text)
 {
-    if (text.isEmpty() || !context || !group || group->isDeleted())
-        return nullptr;
+    Outcome outcome;
+    if (text.isEmpty()) {
+        outcome.failure = Failure::EmptyAddress;
+        return outcome;
+    }
+    if (const std::optional<QString> scheme = refusedScheme(text)) {
+        outcome.failure = Failure::RefusedScheme;
+        outcome.scheme = *scheme;
+        return outcome;
+    }
+    if (!context || !group || group->isDeleted() || group->context() != context) {
+        outcome.failure = Failure::Unavailable;
+        return outcome;
+    }
     const QString address = normalizedAddress(text);
     qint64 position = 0;
     if (!group->bookmarks().isEmpty()) {
@@ -34,10 +71,51 @@ BookmarkItem *LinkAdder::addLink(ModelContext *context, BookmarkGroup *group, co
     link->setSummary(placeholderSummary);
     link->setSortOrder(position);
     context->insert(link);
-    // A failed save is not reported: automatic saving tries again with the next change.
+    // A failed save is not reported here: automatic saving retries it and says so.
     context->save();
     AppSignals::send(QStringLiteral("link_added"));
-    return link;
+    outcome.link = link;
+    outcome.groupName = group->name();
+    return outcome;
+}
+
+LinkAdder::Outcome LinkAdder::addToGroup(
+    ModelContext *context, const std::optional<QString> &groupName, const QString &text)
+{
+    Outcome outcome;
+    // The address is judged before any group is looked for or made.
+    if (text.isEmpty()) {
+        outcome.failure = Failure::EmptyAddress;
+        return outcome;
+    }
+    if (const std::optional<QString> scheme = refusedScheme(text)) {
+        outcome.failure = Failure::RefusedScheme;
+        outcome.scheme = *scheme;
+        return outcome;
+    }
+    if (!context) {
+        outcome.failure = Failure::Unavailable;
+        return outcome;
+    }
+    const QList<BookmarkGroup *> groups = GroupListModel::ordered(context);
+    BookmarkGroup *group = nullptr;
+    if (groupName) {
+        const auto found = std::find_if(groups.begin(), groups.end(),
+            [&](const BookmarkGroup *candidate) { return candidate->name() == *groupName; });
+        if (found == groups.end()) {
+            outcome.failure = Failure::NoSuchGroup;
+            outcome.groupName = *groupName;
+            return outcome;
+        }
+        group = *found;
+    } else if (!groups.isEmpty()) {
+        group = groups.first();
+    } else {
+        group = new BookmarkGroup(DataSeeder::defaultGroupName);
+        group->setSortOrder(0);
+        context->insert(group);
+    }
+    return addLink(context, group, text);
 }
 
 QCoro::Task<LinkMetadata> LinkAdder::fillMetadata(QPointer<BookmarkItem> link, QString urlString)

@@ -1,10 +1,12 @@
 #include "ModelContainer.h"
 
 #include "ModelContext.h"
+#include "platform/Console.h"
 
 #include <QAtomicInt>
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -80,6 +82,84 @@ bool exec(QSqlDatabase &db, const QString &sql, QString *error)
     return false;
 }
 
+// The groups listed by imports that have not finished.
+std::optional<QSet<qint64>> unfinishedImportGroups(QSqlDatabase &db, QString *error)
+{
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("SELECT value FROM metadata WHERE substr(key, 1, ?) = ?"));
+    const QString prefix = QLatin1String(ModelContainer::unfinishedImportKeyPrefix);
+    query.bindValue(0, prefix.size());
+    query.bindValue(1, prefix);
+    if (!query.exec()) {
+        *error = query.lastError().text();
+        return std::nullopt;
+    }
+    QSet<qint64> ids;
+    while (query.next()) {
+        const QStringList listed = query.value(0).toString().split(QLatin1Char(','), Qt::SkipEmptyParts);
+        for (const QString &id : listed)
+            ids.insert(id.toLongLong());
+    }
+    return ids;
+}
+
+// Removes those groups, their links and icons, and the keys, in one transaction.
+std::optional<ModelContainer::RemovedImport> removeUnfinishedImport(
+    QSqlDatabase &db, const QSet<qint64> &groups, QString *error)
+{
+    ModelContainer::RemovedImport removed;
+    if (!db.transaction()) {
+        *error = db.lastError().text();
+        return std::nullopt;
+    }
+    const auto failed = [&](const QSqlQuery &query) {
+        *error = query.lastError().text();
+        db.rollback();
+        return std::nullopt;
+    };
+    QSqlQuery countGroups(db);
+    QSqlQuery countLinks(db);
+    QSqlQuery icons(db);
+    QSqlQuery items(db);
+    QSqlQuery group(db);
+    const QString prefix = QLatin1String(ModelContainer::unfinishedImportKeyPrefix);
+    QSqlQuery keys(db);
+    for (auto [query, sql] : { std::pair { &countGroups, "SELECT COUNT(*) FROM groups WHERE id = ?" },
+             std::pair { &countLinks, "SELECT COUNT(*) FROM items WHERE groupId = ?" },
+             std::pair {
+                 &icons, "DELETE FROM icons WHERE itemId IN (SELECT id FROM items WHERE groupId = ?)" },
+             std::pair { &items, "DELETE FROM items WHERE groupId = ?" },
+             std::pair { &group, "DELETE FROM groups WHERE id = ?" },
+             std::pair { &keys, "DELETE FROM metadata WHERE substr(key, 1, ?) = ?" } }) {
+        if (!query->prepare(QLatin1String(sql)))
+            return failed(*query);
+    }
+    for (const qint64 id : groups) {
+        for (QSqlQuery *count : { &countGroups, &countLinks }) {
+            count->bindValue(0, id);
+            if (!count->exec() || !count->next())
+                return failed(*count);
+            (count == &countGroups ? removed.groupCount : removed.linkCount) += count->value(0).toInt();
+            count->finish();
+        }
+        for (QSqlQuery *statement : { &icons, &items, &group }) {
+            statement->bindValue(0, id);
+            if (!statement->exec())
+                return failed(*statement);
+        }
+    }
+    keys.bindValue(0, prefix.size());
+    keys.bindValue(1, prefix);
+    if (!keys.exec())
+        return failed(keys);
+    if (!db.commit()) {
+        *error = db.lastError().text();
+        db.rollback();
+        return std::nullopt;
+    }
+    return removed;
+}
+
 } // namespace
 
 QString ModelContainer::defaultStorePath()
@@ -88,12 +168,14 @@ QString ModelContainer::defaultStorePath()
         + QStringLiteral("/Bramble/Bramble.sqlite");
 }
 
-std::unique_ptr<ModelContainer> ModelContainer::open(const QString &path, QString *error)
+std::unique_ptr<ModelContainer> ModelContainer::open(const QString &path, QString *error, Access access)
 {
     QString message;
     const QString connectionName
         = QStringLiteral("bramble-store-%1").arg(connectionCounter.fetchAndAddRelaxed(1));
     bool ok = false;
+    QSet<qint64> hiddenGroups;
+    std::optional<RemovedImport> removedImport;
     {
         if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
             message = QStringLiteral("Cannot create the folder of %1").arg(path);
@@ -102,7 +184,7 @@ std::unique_ptr<ModelContainer> ModelContainer::open(const QString &path, QStrin
         } else {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
             db.setDatabaseName(path);
-            // Waiting on a lock happens on the main thread, so keep it short.
+            // Opening may wait a moment for a writer; the context's saves wait far less.
             db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=1000"));
             bool fresh = false;
             if (!db.open()) {
@@ -132,6 +214,18 @@ std::unique_ptr<ModelContainer> ModelContainer::open(const QString &path, QStrin
                         db.rollback();
                     }
                 }
+                std::optional<QSet<qint64>> unfinished;
+                if (ok)
+                    unfinished = unfinishedImportGroups(db, &message);
+                ok = ok && unfinished;
+                if (ok && !unfinished->isEmpty()) {
+                    if (access == Access::Shared) {
+                        hiddenGroups = *unfinished;
+                    } else {
+                        removedImport = removeUnfinishedImport(db, *unfinished, &message);
+                        ok = removedImport.has_value();
+                    }
+                }
             }
             if (!ok)
                 db.close();
@@ -145,7 +239,13 @@ std::unique_ptr<ModelContainer> ModelContainer::open(const QString &path, QStrin
     }
 
     std::unique_ptr<ModelContainer> container(new ModelContainer(path, connectionName));
-    if (!container->m_context->load(&message)) {
+    container->m_removedImport = removedImport;
+    if (removedImport)
+        Console::printLine(
+            QStringLiteral("Removed what an unfinished import had added: %1 groups with %2 links.")
+                .arg(removedImport->groupCount)
+                .arg(removedImport->linkCount));
+    if (!container->m_context->load(&message, hiddenGroups)) {
         container.reset();
         if (error)
             *error = message;
@@ -164,8 +264,8 @@ ModelContainer::~ModelContainer()
 {
     if (m_context->hasChanges()) {
         QString error;
-        if (!m_context->save(&error))
-            std::fprintf(stderr, "Could not save changes: %s\n", qPrintable(error));
+        if (!m_context->saveWaiting(std::chrono::seconds(10), &error))
+            std::fprintf(stderr, "Could not save changes, they are lost: %s\n", qPrintable(error));
     }
     delete m_context;
     m_context = nullptr;

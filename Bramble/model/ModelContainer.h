@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 #include <memory>
+#include <optional>
 
 class ModelContext;
 
@@ -13,6 +14,24 @@ class ModelContainer : public QObject
 
 public:
     static constexpr const char *schemaVersion = "1.0.0";
+    // An import lists the groups it has created so far under keys with this prefix in the
+    // store's metadata table, and removes its keys in the transaction of its last save: keys
+    // found when the store opens belong to an import that did not finish.
+    static constexpr const char *unfinishedImportKeyPrefix = "unfinishedImport:";
+
+    enum class Access {
+        // The caller holds the library's lock: what an unfinished import left is removed.
+        Owner,
+        // Opened beside a possible owner (the read-only commands): an import's groups are not
+        // shown until it has finished, and nothing of it is removed.
+        Shared,
+    };
+
+    struct RemovedImport
+    {
+        int groupCount = 0;
+        int linkCount = 0;
+    };
 
     // The default store file: <XDG data dir>/Bramble/Bramble.sqlite.
     static QString defaultStorePath();
@@ -20,12 +39,15 @@ public:
     // Opens the store at path, creating it when the file does not exist. Returns null and sets
     // error when the file is not a store of ours or comes from a newer version; such a file is
     // left exactly as it was.
-    static std::unique_ptr<ModelContainer> open(const QString &path, QString *error);
+    static std::unique_ptr<ModelContainer> open(
+        const QString &path, QString *error, Access access = Access::Owner);
 
     ~ModelContainer() override;
 
     ModelContext *mainContext() const { return m_context; }
     QString path() const { return m_path; }
+    // What opening removed of an import that did not finish, if anything.
+    std::optional<RemovedImport> removedImport() const { return m_removedImport; }
 
 private:
     ModelContainer(const QString &path, const QString &connectionName);
@@ -33,4 +55,5 @@ private:
     QString m_path;
     QString m_connectionName;
     ModelContext *m_context = nullptr;
+    std::optional<RemovedImport> m_removedImport;
 };

@@ -7,6 +7,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTimeZone>
+#include <QTimer>
 #include <QVariant>
 #include <algorithm>
 #include <cstdio>
@@ -45,9 +46,23 @@ QDateTime fromStored(qint64 msecs)
     return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
 }
 
+// How long the last save waits for another connection to let go of the file.
+constexpr std::chrono::milliseconds quitPatience { 10000 };
+// How long any other save waits for it: on the main thread, so only a moment.
+constexpr std::chrono::milliseconds savePatience { 25 };
+
+bool setBusyTimeout(const QString &connectionName, std::chrono::milliseconds timeout)
+{
+    QSqlDatabase db = QSqlDatabase::database(connectionName, false);
+    return db.isOpen()
+        && QSqlQuery(db).exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(qint64(timeout.count())));
+}
+
 QString describe(const QSqlQuery &query)
 {
-    return query.lastError().text();
+    // SQLite's own words ("database is locked"), without the driver's ("Unable to fetch row").
+    const QSqlError error = query.lastError();
+    return error.databaseText().isEmpty() ? error.text() : error.databaseText();
 }
 
 template<typename T> QList<T *> sortedById(const QHash<qint64, T *> &objects)
@@ -62,12 +77,20 @@ template<typename T> QList<T *> sortedById(const QHash<qint64, T *> &objects)
 ModelContext::ModelContext(const QString &connectionName, QObject *parent)
     : QObject(parent)
     , m_connectionName(connectionName)
+    , m_retryTimer(new QTimer(this))
 {
+    m_retryTimer->setSingleShot(true);
+    connect(m_retryTimer, &QTimer::timeout, this, [this] {
+        if (hasChanges())
+            save();
+        else
+            noteSaveSuccess();
+    });
     if (auto *app = QCoreApplication::instance()) {
-        // Nothing the user did before quitting may be lost.
+        // Nothing the user did before quitting may be lost, even if the file is busy then.
         connect(app, &QCoreApplication::aboutToQuit, this, [this] {
             if (hasChanges())
-                save();
+                saveWaiting(quitPatience);
         });
     }
 }
@@ -162,7 +185,14 @@ void ModelContext::remove(BookmarkGroup *group)
 bool ModelContext::hasChanges() const
 {
     return !m_insertedGroups.isEmpty() || !m_updatedGroups.isEmpty() || !m_deletedGroups.isEmpty()
-        || !m_insertedItems.isEmpty() || !m_updatedItems.isEmpty() || !m_deletedItems.isEmpty();
+        || !m_insertedItems.isEmpty() || !m_updatedItems.isEmpty() || !m_deletedItems.isEmpty()
+        || !m_storeValues.isEmpty();
+}
+
+void ModelContext::setStoreValue(const QString &key, const std::optional<QString> &value)
+{
+    m_storeValues.insert(key, value);
+    scheduleSave();
 }
 
 void ModelContext::setAutosaveEnabled(bool enabled)
@@ -190,33 +220,85 @@ void ModelContext::itemChanged(BookmarkItem *item, int field)
 
 void ModelContext::scheduleSave()
 {
-    if (!m_autosave || m_saveScheduled)
+    // A pending retry saves this change too, after its pause.
+    if (!m_autosave || m_saveScheduled || m_retryTimer->isActive())
         return;
     m_saveScheduled = true;
     // Coalesces every change of this turn of the event loop into one transaction.
     QMetaObject::invokeMethod(
         this,
         [this] {
-            if (!m_saveScheduled)
-                return;
-            QString error;
-            if (!save(&error))
-                std::fprintf(stderr, "Could not save changes: %s\n", qPrintable(error));
+            if (m_saveScheduled)
+                save();
         },
         Qt::QueuedConnection);
+}
+
+void ModelContext::setRetryDelays(std::chrono::milliseconds first, std::chrono::milliseconds longest)
+{
+    m_firstRetry = std::max(first, std::chrono::milliseconds(1));
+    m_longestRetry = std::max(longest, m_firstRetry);
+}
+
+bool ModelContext::isRetryPending() const
+{
+    return m_retryTimer->isActive();
+}
+
+void ModelContext::noteSaveFailure(const QString &error)
+{
+    ++m_failedSaves;
+    if (m_failedSaves == 1)
+        std::fprintf(
+            stderr, "Could not save changes: %s%s\n", qPrintable(error), m_autosave ? ". Trying again." : "");
+    // One failure may be a passing moment; a second one is worth telling the user.
+    if (m_failedSaves >= 2 && m_saveProblem != error) {
+        m_saveProblem = error;
+        Q_EMIT saveProblemChanged(m_saveProblem);
+    }
+    if (!m_autosave)
+        return;
+    std::chrono::milliseconds delay = m_firstRetry;
+    for (int i = 1; i < m_failedSaves && delay < m_longestRetry; ++i)
+        delay *= 2;
+    m_retryTimer->start(std::min(delay, m_longestRetry));
+}
+
+void ModelContext::noteSaveSuccess()
+{
+    m_retryTimer->stop();
+    if (m_failedSaves > 0)
+        std::fprintf(stderr, "Changes saved after %d failed attempts.\n", m_failedSaves);
+    m_failedSaves = 0;
+    if (!m_saveProblem.isEmpty()) {
+        m_saveProblem.clear();
+        Q_EMIT saveProblemChanged(m_saveProblem);
+    }
+}
+
+bool ModelContext::saveWaiting(std::chrono::milliseconds patience, QString *error)
+{
+    setBusyTimeout(m_connectionName, patience);
+    const bool ok = save(error);
+    setBusyTimeout(m_connectionName, savePatience);
+    return ok;
 }
 
 bool ModelContext::save(QString *error)
 {
     m_saveScheduled = false;
-    if (!hasChanges())
+    if (!hasChanges()) {
+        if (m_failedSaves > 0)
+            noteSaveSuccess();
         return true;
+    }
 
     QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
     const auto fail = [&](const QString &message) {
         db.rollback();
         if (error)
             *error = message;
+        noteSaveFailure(message);
         Q_EMIT saveFailed(message);
         return false;
     };
@@ -361,6 +443,15 @@ bool ModelContext::save(QString *error)
             return fail(describe(query));
     }
 
+    for (auto it = m_storeValues.cbegin(); it != m_storeValues.cend(); ++it) {
+        const bool ok = it.value()
+            ? run(QStringLiteral("INSERT OR REPLACE INTO metadata (key, value) VALUES (?, ?)"),
+                { it.key(), storedText(*it.value()) })
+            : run(QStringLiteral("DELETE FROM metadata WHERE key = ?"), { it.key() });
+        if (!ok)
+            return fail(describe(query));
+    }
+
     if (!db.commit())
         return fail(db.lastError().text());
 
@@ -370,6 +461,8 @@ bool ModelContext::save(QString *error)
     m_insertedItems.clear();
     m_updatedItems.clear();
     m_deletedItems.clear();
+    m_storeValues.clear();
+    noteSaveSuccess();
     Q_EMIT saved();
     return true;
 }
@@ -387,8 +480,9 @@ std::optional<QByteArray> ModelContext::loadIcon(qint64 itemId) const
     return query.value(0).toByteArray();
 }
 
-bool ModelContext::load(QString *error)
+bool ModelContext::load(QString *error, const QSet<qint64> &hiddenGroups)
 {
+    setBusyTimeout(m_connectionName, savePatience);
     QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
     QSqlQuery query(db);
     query.setForwardOnly(true);
@@ -398,6 +492,11 @@ bool ModelContext::load(QString *error)
         return false;
     }
     while (query.next()) {
+        if (hiddenGroups.contains(query.value(0).toLongLong())) {
+            // Its identifier stays taken, so nothing new lands on it.
+            m_nextGroupId = std::max(m_nextGroupId, query.value(0).toLongLong() + 1);
+            continue;
+        }
         auto *group = new BookmarkGroup(query.value(1).toString());
         group->m_id = query.value(0).toLongLong();
         group->m_createdAt = fromStored(query.value(2).toLongLong());
@@ -416,6 +515,10 @@ bool ModelContext::load(QString *error)
         return false;
     }
     while (query.next()) {
+        if (!query.value(6).isNull() && hiddenGroups.contains(query.value(6).toLongLong())) {
+            m_nextItemId = std::max(m_nextItemId, query.value(0).toLongLong() + 1);
+            continue;
+        }
         auto *item = new BookmarkItem(query.value(1).toString(), nullptr);
         item->m_id = query.value(0).toLongLong();
         item->m_title = readNullableText(query.value(2));

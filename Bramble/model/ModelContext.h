@@ -6,14 +6,18 @@
 #include <QSet>
 #include <QSqlDatabase>
 #include <QString>
+#include <chrono>
 #include <optional>
 
 class BookmarkGroup;
 class BookmarkItem;
+class QTimer;
 
 // The identity map over the store: exactly one object per stored row. Inserts, deletes
 // (a group takes its links with it) and saves. Every change schedules one automatic save on
 // the next turn of the event loop; pending changes are also saved when the application quits.
+// A save that fails (another program holds the file, the disk is full) keeps every change and
+// is tried again after a growing pause; one that keeps failing is reported by saveProblem().
 class ModelContext : public QObject
 {
     Q_OBJECT
@@ -40,15 +44,30 @@ public:
     void remove(BookmarkGroup *group);
     void remove(BookmarkItem *item);
 
+    // A value of the store's own key-value table (absent: remove the key), written with the
+    // next save in the same transaction as the changes made so far. Keys name their owner.
+    void setStoreValue(const QString &key, const std::optional<QString> &value);
+
     bool hasChanges() const;
-    // Writes every pending change in one transaction. On failure the changes stay pending.
+    // Writes every pending change in one transaction. On failure the changes stay pending,
+    // and with automatic saving on a retry is scheduled.
     bool save(QString *error = nullptr);
+    // As save(), but waits up to patience for another connection to let go of the file: for
+    // the last save at quitting, when nothing may be lost and a short wait does no harm.
+    bool saveWaiting(std::chrono::milliseconds patience, QString *error = nullptr);
+
+    // While saves keep failing: what the store said, for the window to show; empty otherwise.
+    QString saveProblem() const { return m_saveProblem; }
+    // The pause after the first failed save, doubled after each further one up to longest.
+    void setRetryDelays(std::chrono::milliseconds first, std::chrono::milliseconds longest);
+    bool isRetryPending() const;
 
     bool autosaveEnabled() const { return m_autosave; }
     void setAutosaveEnabled(bool enabled);
 
-    // Reads the objects of the store; called once by ModelContainer.
-    bool load(QString *error);
+    // Reads the objects of the store, leaving out the hidden groups and their links; called
+    // once by ModelContainer.
+    bool load(QString *error, const QSet<qint64> &hiddenGroups = {});
 
 Q_SIGNALS:
     void groupInserted(BookmarkGroup *group);
@@ -62,6 +81,8 @@ Q_SIGNALS:
     void itemFieldsChanged(BookmarkItem *item, int fields);
     void saved();
     void saveFailed(const QString &error);
+    // Set when a save has failed twice in a row, cleared by the next save that succeeds.
+    void saveProblemChanged(const QString &problem);
 
 private:
     friend class BookmarkGroup;
@@ -69,6 +90,8 @@ private:
     void groupChanged(BookmarkGroup *group);
     void itemChanged(BookmarkItem *item, int field);
     void scheduleSave();
+    void noteSaveFailure(const QString &error);
+    void noteSaveSuccess();
     std::optional<QByteArray> loadIcon(qint64 itemId) const;
 
     QString m_connectionName;
@@ -83,7 +106,13 @@ private:
     QSet<qint64> m_insertedItems;
     QHash<qint64, int> m_updatedItems; // id -> field mask
     QSet<qint64> m_deletedItems;
+    QHash<QString, std::optional<QString>> m_storeValues;
 
     bool m_autosave = true;
     bool m_saveScheduled = false;
+    QTimer *m_retryTimer = nullptr;
+    int m_failedSaves = 0;
+    QString m_saveProblem;
+    std::chrono::milliseconds m_firstRetry { 100 };
+    std::chrono::milliseconds m_longestRetry { 5000 };
 };

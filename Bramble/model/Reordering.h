@@ -2,7 +2,7 @@
 
 #include <QList>
 
-// The one-step moves of the sidebar and of a group's list share how the neighbour is found.
+// The one-step moves of the sidebar and of a group's list: one rule for groups and links.
 namespace Reordering {
 
 enum class Direction { Up, Down };
@@ -17,6 +17,31 @@ template<typename T> qsizetype neighbourIndex(const QList<T *> &ordered, const T
     if (direction == Direction::Up)
         return position == 0 ? -1 : position - 1;
     return position == ordered.size() - 1 ? -1 : position + 1;
+}
+
+// Moves exactly this item one place in the displayed order (ascending sortOrder, ties in the
+// order given) and nothing else. Different positions are exchanged. Equal ones cannot be:
+// exchanging changes nothing, and nudging one by 1 can jump it over other items of the same
+// position (an import gives all its groups one position). Then the shown order is numbered
+// 0, 1, 2, ... with the two exchanged. Returns whether anything moved.
+template<typename T> bool moveOneStep(const QList<T *> &ordered, T *item, Direction direction)
+{
+    const qsizetype neighbourPosition = neighbourIndex(ordered, item, direction);
+    if (neighbourPosition < 0)
+        return false;
+    T *neighbour = ordered.at(neighbourPosition);
+    const qint64 mine = item->sortOrder();
+    const qint64 theirs = neighbour->sortOrder();
+    if (mine != theirs) {
+        item->setSortOrder(theirs);
+        neighbour->setSortOrder(mine);
+        return true;
+    }
+    QList<T *> order = ordered;
+    order.swapItemsAt(ordered.indexOf(item), neighbourPosition);
+    for (qsizetype i = 0; i < order.size(); ++i)
+        order.at(i)->setSortOrder(i);
+    return true;
 }
 
 } // namespace Reordering

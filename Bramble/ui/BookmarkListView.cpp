@@ -6,6 +6,8 @@
 #include "model/LinkAdder.h"
 #include "model/ModelContext.h"
 #include "platform/AppSignals.h"
+#include "ui/AddressTexts.h"
+#include "ui/Alerts.h"
 #include "ui/BookmarkRowView.h"
 #include "ui/ContextMenu.h"
 #include "ui/DropState.h"
@@ -429,6 +431,8 @@ BookmarkListView::BookmarkListView(BookmarkGroup *group, ModelContext *modelCont
     m_toolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     m_toolBar->setIconSize(QSize(18, 18));
     m_titleLabel->setObjectName(QStringLiteral("paneTitle"));
+    // Names come from import files too: "<img src=...>" is a name, not markup.
+    m_titleLabel->setTextFormat(Qt::PlainText);
     m_titleLabel->setText(group->name());
     QFont titleFont = m_titleLabel->font();
     titleFont.setBold(true);
@@ -479,6 +483,10 @@ BookmarkListView::BookmarkListView(BookmarkGroup *group, ModelContext *modelCont
 
     // Add-link alert.
     m_addLinkAlert->setObjectName(QStringLiteral("addLinkAlert"));
+    m_addLinkAlert->setValidator([](const QString &text) {
+        const std::optional<QString> scheme = LinkAdder::refusedScheme(text);
+        return scheme ? AddressTexts::refusedScheme(*scheme) : QString();
+    });
     connect(m_addLinkAlert, &TextFieldAlert::textChanged, this,
         [this](const QString &text) { m_newUrlString = text; });
     connect(m_addLinkAlert, &QDialog::accepted, this, [this] { addBookmark(); });
@@ -615,8 +623,10 @@ void BookmarkListView::openBookmark(BookmarkItem *bookmark, bool sendSignal)
 {
     if (!usable(bookmark))
         return;
-    if (!LinkOpener::openLink(bookmark->urlString()))
+    if (!LinkOpener::openLink(bookmark->urlString())) {
+        Alerts::cannotOpen(this, { bookmark->urlString() });
         return;
+    }
     if (sendSignal)
         AppSignals::send(QStringLiteral("link_opened"));
 }
@@ -627,8 +637,12 @@ void BookmarkListView::openAllBookmarks()
         return;
     // The store's order, not the displayed one.
     const QList<BookmarkItem *> links = m_group->bookmarks();
-    for (const BookmarkItem *link : links)
-        LinkOpener::openLink(link->urlString());
+    QStringList refused;
+    for (const BookmarkItem *link : links) {
+        if (!LinkOpener::openLink(link->urlString()))
+            refused << link->urlString();
+    }
+    Alerts::cannotOpen(this, refused);
 }
 
 void BookmarkListView::copyBookmarkLink(BookmarkItem *bookmark)
@@ -654,27 +668,8 @@ void BookmarkListView::moveBookmark(BookmarkItem *bookmark, Reordering::Directio
 {
     if (!usable(bookmark) || !m_group)
         return;
-    const QList<BookmarkItem *> ordered = BookmarkListModel::ordered(m_group);
-    const qsizetype neighbourPosition = Reordering::neighbourIndex(ordered, bookmark, direction);
-    if (neighbourPosition < 0)
-        return;
-    const qsizetype position = ordered.indexOf(bookmark);
-    BookmarkItem *neighbour = ordered.at(neighbourPosition);
     // The animator slides the rows to their new places once the list re-sorts.
-    const qint64 mine = bookmark->sortOrder();
-    const qint64 theirs = neighbour->sortOrder();
-    if (mine != theirs) {
-        bookmark->setSortOrder(theirs);
-        neighbour->setSortOrder(mine);
-        return;
-    }
-    // Equal positions: exchanging them, or nudging one by 1, cannot order the two without
-    // also jumping over other links of the same position. Number the shown order instead,
-    // with the two exchanged.
-    QList<BookmarkItem *> order = ordered;
-    order.swapItemsAt(position, neighbourPosition);
-    for (qsizetype i = 0; i < order.size(); ++i)
-        order.at(i)->setSortOrder(i);
+    Reordering::moveOneStep(BookmarkListModel::ordered(m_group), bookmark, direction);
 }
 
 void BookmarkListView::deleteBookmark(BookmarkItem *bookmark)
@@ -714,8 +709,15 @@ QString BookmarkListView::normalizedAddress(const QString &text)
 
 BookmarkItem *BookmarkListView::addBookmark()
 {
-    BookmarkItem *bookmark = LinkAdder::addLink(m_modelContext, m_group, m_newUrlString);
+    const LinkAdder::Outcome added = LinkAdder::addLink(m_modelContext, m_group, m_newUrlString);
+    if (added.failure == LinkAdder::Failure::RefusedScheme) {
+        // The alert stays open with its reason, so the text can be corrected.
+        if (!m_showAddLinkSheet)
+            setShowAddLinkSheet(true);
+        return nullptr;
+    }
     setShowAddLinkSheet(false);
+    BookmarkItem *bookmark = added.link;
     if (!bookmark)
         return nullptr;
     setNewUrlString(QString());

@@ -112,9 +112,9 @@ public:
     // "这将同时打开 N 个网页链接。"
     QString openAllMessage() const;
 
-    // Opens a web address only (http, https); anything else is skipped without a message.
+    // Opens a web address only (http, https); for anything else an alert says why not.
     void openBookmark(BookmarkItem *bookmark, bool sendSignal);
-    // Every link as the store returns them, skipping what is not a web address.
+    // Every link as the store returns them; one alert names those that are not web addresses.
     void openAllBookmarks();
     void copyBookmarkLink(BookmarkItem *bookmark);
     void moveBookmarkUp(BookmarkItem *bookmark);
@@ -123,10 +123,11 @@ public:
     // Numbers the links 0, 1, 2, … newest first, but only while every position is 0.
     void normalizeBookmarkSortOrders();
     // Stores the address typed into the add-link alert and starts fetching its metadata.
-    // Returns the new link, or null when the field was empty.
+    // Returns the new link, or null when the field was empty or holds another scheme than
+    // http or https (then the alert stays open and says why).
     BookmarkItem *addBookmark();
 
-    // "https://" in front of any text that does not begin with "http" (in any case).
+    // "https://" in front of any text without a scheme.
     static QString normalizedAddress(const QString &text);
     // Writes the page's title, summary and icon into the link once they arrive; skips the
     // writes when the link was deleted meanwhile. Runs on its own after the list is gone.

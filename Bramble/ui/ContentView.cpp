@@ -114,6 +114,7 @@ public:
         font.setBold(true);
         m_label->setFont(font);
         m_label->setAlignment(Qt::AlignCenter);
+        m_label->setTextFormat(Qt::PlainText);
         m_label->setTextInteractionFlags(Qt::TextSelectableByMouse);
         auto *layout = new QVBoxLayout(this);
         layout->addWidget(m_label);
@@ -455,21 +456,8 @@ void ContentView::moveGroup(BookmarkGroup *group, Reordering::Direction directio
 {
     if (!group || group->isDeleted())
         return;
-    const QList<BookmarkGroup *> ordered = GroupListModel::ordered(m_context);
-    const qsizetype neighbourPosition = Reordering::neighbourIndex(ordered, group, direction);
-    if (neighbourPosition < 0)
-        return;
-    BookmarkGroup *neighbour = ordered.at(neighbourPosition);
     // The sidebar's animator slides the rows to their new places as the positions change.
-    const qint64 mine = group->sortOrder();
-    const qint64 theirs = neighbour->sortOrder();
-    group->setSortOrder(theirs);
-    neighbour->setSortOrder(mine);
-    if (group->sortOrder() == neighbour->sortOrder()) {
-        // Equal positions would leave the order unchanged: push the neighbour past the group.
-        neighbour->setSortOrder(
-            direction == Reordering::Direction::Up ? neighbour->sortOrder() - 1 : neighbour->sortOrder() + 1);
-    }
+    Reordering::moveOneStep(GroupListModel::ordered(m_context), group, direction);
 }
 
 void ContentView::normalizeGroupSortOrders()

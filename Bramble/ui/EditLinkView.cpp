@@ -1,7 +1,9 @@
 #include "ui/EditLinkView.h"
 
 #include "model/BookmarkItem.h"
+#include "model/LinkAdder.h"
 #include "model/ModelContext.h"
+#include "ui/AddressTexts.h"
 
 #include <QFormLayout>
 #include <QFrame>
@@ -23,8 +25,10 @@ QString typed(const QString &text)
 EditLinkView::EditLinkView(BookmarkItem *bookmark, QWidget *parent)
     : QDialog(parent)
     , m_bookmark(bookmark)
+    , m_openedUrl(bookmark ? bookmark->urlString() : QString())
     , m_title(new QLineEdit(this))
     , m_url(new QLineEdit(this))
+    , m_urlReason(new QLabel(this))
     , m_summary(new QLineEdit(this))
     , m_cancel(new QPushButton(QStringLiteral("取消"), this))
     , m_done(new QPushButton(QStringLiteral("完成"), this))
@@ -50,6 +54,14 @@ EditLinkView::EditLinkView(BookmarkItem *bookmark, QWidget *parent)
     form->addRow(QStringLiteral("网址"), m_url);
     form->addRow(QStringLiteral("简介"), m_summary);
 
+    m_urlReason->setObjectName(QStringLiteral("urlReason"));
+    m_urlReason->setTextFormat(Qt::PlainText);
+    m_urlReason->setWordWrap(true);
+    QPalette reasonPalette = m_urlReason->palette();
+    reasonPalette.setColor(QPalette::WindowText, QColor(215, 0, 21));
+    m_urlReason->setPalette(reasonPalette);
+    m_urlReason->hide();
+
     m_cancel->setAutoDefault(false);
     m_done->setDefault(true);
     // The filled look of the prominent button.
@@ -67,6 +79,7 @@ EditLinkView::EditLinkView(BookmarkItem *bookmark, QWidget *parent)
     layout->setSpacing(20);
     layout->addWidget(heading);
     layout->addWidget(formFrame);
+    layout->addWidget(m_urlReason);
     layout->addLayout(buttons);
 
     refreshFields();
@@ -77,7 +90,12 @@ EditLinkView::EditLinkView(BookmarkItem *bookmark, QWidget *parent)
             m_bookmark->setTitle(typed(text));
     });
     connect(m_url, &QLineEdit::textEdited, this, [this](const QString &text) {
-        if (alive())
+        if (!alive())
+            return;
+        const std::optional<QString> scheme = LinkAdder::refusedScheme(text);
+        m_urlReason->setText(scheme ? AddressTexts::refusedScheme(*scheme) : QString());
+        m_urlReason->setVisible(scheme.has_value());
+        if (!scheme)
             m_bookmark->setUrlString(typed(text));
     });
     connect(m_summary, &QLineEdit::textEdited, this, [this](const QString &text) {
@@ -115,7 +133,9 @@ void EditLinkView::refreshFields()
             field->setText(text);
     };
     show(m_title, m_bookmark->title().value_or(QString()));
-    show(m_url, m_bookmark->urlString());
+    // A refused address stays in the field for correcting, though the link keeps the old one.
+    if (m_urlReason->text().isEmpty())
+        show(m_url, m_bookmark->urlString());
     show(m_summary, m_bookmark->summary().value_or(QString()));
 }
 
@@ -128,4 +148,14 @@ void EditLinkView::present()
 void EditLinkView::dismiss()
 {
     done(QDialog::Accepted);
+}
+
+void EditLinkView::done(int result)
+{
+    // The keystrokes before the scheme's colon were written through; they are no address.
+    if (!m_urlReason->text().isEmpty() && alive())
+        m_bookmark->setUrlString(m_openedUrl);
+    m_urlReason->clear();
+    m_urlReason->hide();
+    QDialog::done(result);
 }

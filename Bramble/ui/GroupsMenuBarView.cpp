@@ -4,8 +4,10 @@
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
 #include "model/ModelContext.h"
+#include "ui/Alerts.h"
 
 #include <QAction>
+#include <QCursor>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <algorithm>
@@ -47,9 +49,20 @@ void GroupsMenuBarView::setCheckForUpdatesAction(QAction *action)
     rebuild();
 }
 
+void GroupsMenuBarView::setTrayAvailability(std::function<bool()> available)
+{
+    m_trayAvailable = std::move(available);
+}
+
+bool GroupsMenuBarView::isInTray() const
+{
+    return m_tray && m_tray->isVisible();
+}
+
 void GroupsMenuBarView::show()
 {
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    const bool available = m_trayAvailable ? m_trayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
+    if (!available) {
         std::printf("No system tray is available; the Bramble tray menu is not shown.\n");
         std::fflush(stdout);
         return;
@@ -58,6 +71,13 @@ void GroupsMenuBarView::show()
         m_tray = new QSystemTrayIcon(Symbols::icon(QStringLiteral("link")));
         m_tray->setToolTip(QStringLiteral("Bramble"));
         m_tray->setContextMenu(m_menu);
+        connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            // The right click opens the menu by itself; the left one would do nothing.
+            if (reason == QSystemTrayIcon::Trigger) {
+                const QRect icon = m_tray->geometry();
+                m_menu->popup(icon.isValid() ? icon.bottomLeft() : QCursor::pos());
+            }
+        });
     }
     m_tray->show();
 }
@@ -99,6 +119,8 @@ void GroupsMenuBarView::rebuild()
         }
     }
     m_menu->addSeparator();
+    connect(m_menu->addAction(QStringLiteral("显示 Bramble")), &QAction::triggered, this,
+        &GroupsMenuBarView::showWindowRequested);
     connect(m_menu->addAction(QStringLiteral("设置")), &QAction::triggered, this,
         &GroupsMenuBarView::settingsRequested);
     if (m_checkForUpdates)
@@ -114,6 +136,11 @@ void GroupsMenuBarView::openAllLinks(BookmarkGroup *group)
     if (!group || !m_opener)
         return;
     const QList<BookmarkItem *> links = group->bookmarks();
-    for (BookmarkItem *link : links)
-        m_opener(link->urlString());
+    QStringList refused;
+    for (BookmarkItem *link : links) {
+        if (!m_opener(link->urlString()))
+            refused << link->urlString();
+    }
+    // The tray has no window of its own to attach the alert to.
+    Alerts::cannotOpen(nullptr, refused);
 }

@@ -11,7 +11,8 @@ class QMenu;
 class QSystemTrayIcon;
 
 // The tray menu: every group oldest first with its link count, opening all of a group's links
-// with one choice, plus Settings, the update check and Quit.
+// with one choice, plus showing the window, Settings, the update check and Quit. A left click
+// on the icon opens the menu too, as the right click does.
 class GroupsMenuBarView : public QObject
 {
     Q_OBJECT
@@ -28,14 +29,21 @@ public:
     void setCheckForUpdatesAction(QAction *action);
 
     QMenu *menu() const { return m_menu; }
+    // Whether the desktop shows tray icons; QSystemTrayIcon's answer unless replaced.
+    void setTrayAvailability(std::function<bool()> available);
     // Shows the icon when the desktop has a tray; says so once on standard output when not.
     void show();
+    // The icon is in the tray, so the application can live on without its window.
+    bool isInTray() const;
+    QSystemTrayIcon *trayIcon() const { return m_tray; }
     // Rebuilds the menu from the store now.
     void rebuild();
-    // Opens the group's links in the order the store returns them, skipping those that cannot open.
+    // Opens the group's links in the order the store returns them; an alert names those that
+    // cannot open.
     void openAllLinks(BookmarkGroup *group);
 
 Q_SIGNALS:
+    void showWindowRequested();
     void settingsRequested();
     void quitRequested();
 
@@ -47,5 +55,6 @@ private:
     QSystemTrayIcon *m_tray = nullptr;
     QPointer<QAction> m_checkForUpdates;
     Opener m_opener;
+    std::function<bool()> m_trayAvailable;
     bool m_rebuildPending = false;
 };

@@ -21,7 +21,7 @@ std::optional<QUrl> parse(const QString &urlString);
 std::optional<QUrl> webAddress(const QString &urlString);
 
 // Opens the link when it is a web address; returns whether it was handed over. Anything
-// else is skipped without a message.
+// else is skipped here; the caller tells the user why (Alerts::cannotOpen).
 bool openLink(const QString &urlString);
 // Hands an address the program built itself (mailto:) to the desktop, whatever its scheme.
 void openUrl(const QUrl &url);

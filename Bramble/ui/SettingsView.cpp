@@ -3,6 +3,7 @@
 #include "Symbols.h"
 #include "exchange/DataExchange.h"
 #include "platform/LoginItem.h"
+#include "ui/Alerts.h"
 
 #include <QCheckBox>
 #include <QCoroTask>
@@ -243,6 +244,8 @@ void SettingsView::showResult(bool ok)
         alert->setText(QStringLiteral("Import Failed"));
         alert->setInformativeText(m_importError.value_or(QStringLiteral("Unknown error")));
     }
+    // The decoder quotes the file, which may hold anything.
+    Alerts::makePlain(alert);
     alert->setStandardButtons(QMessageBox::Ok);
     m_resultAlert = alert;
     alert->open();

@@ -11,6 +11,7 @@ TextFieldAlert::TextFieldAlert(
     : QDialog(parent)
     , m_titleLabel(new QLabel(title, this))
     , m_field(new QLineEdit(this))
+    , m_reasonLabel(new QLabel(this))
     , m_cancelButton(new QPushButton(QStringLiteral("取消"), this))
     , m_actionButton(new QPushButton(actionText, this))
 {
@@ -28,6 +29,16 @@ TextFieldAlert::TextFieldAlert(
     m_field->setClearButtonEnabled(true);
     m_field->setMinimumWidth(240);
 
+    m_reasonLabel->setObjectName(QStringLiteral("reasonLabel"));
+    // The reason may quote what was typed: never read it as markup.
+    m_reasonLabel->setTextFormat(Qt::PlainText);
+    m_reasonLabel->setWordWrap(true);
+    m_reasonLabel->setMaximumWidth(320);
+    QPalette reasonPalette = m_reasonLabel->palette();
+    reasonPalette.setColor(QPalette::WindowText, QColor(215, 0, 21));
+    m_reasonLabel->setPalette(reasonPalette);
+    m_reasonLabel->hide();
+
     m_cancelButton->setAutoDefault(false);
     m_actionButton->setDefault(true);
 
@@ -41,6 +52,7 @@ TextFieldAlert::TextFieldAlert(
     layout->setSpacing(12);
     layout->addWidget(m_titleLabel);
     layout->addWidget(m_field);
+    layout->addWidget(m_reasonLabel);
     layout->addSpacing(4);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -48,7 +60,7 @@ TextFieldAlert::TextFieldAlert(
     connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_actionButton, &QPushButton::clicked, this, [this] {
         // Enter on a disabled default button does nothing, so an empty name never gets here.
-        if (!m_field->text().isEmpty())
+        if (!m_field->text().isEmpty() && reason().isEmpty())
             accept();
     });
     connect(m_field, &QLineEdit::textChanged, this, [this](const QString &text) {
@@ -76,7 +88,21 @@ void TextFieldAlert::present()
     m_field->selectAll();
 }
 
+void TextFieldAlert::setValidator(Validator validator)
+{
+    m_validator = std::move(validator);
+    updateActionButton();
+}
+
+QString TextFieldAlert::reason() const
+{
+    return m_validator ? m_validator(m_field->text()) : QString();
+}
+
 void TextFieldAlert::updateActionButton()
 {
-    m_actionButton->setEnabled(!m_field->text().isEmpty());
+    const QString why = reason();
+    m_reasonLabel->setText(why);
+    m_reasonLabel->setVisible(!why.isEmpty());
+    m_actionButton->setEnabled(!m_field->text().isEmpty() && why.isEmpty());
 }

@@ -6,7 +6,11 @@
 #include "support/BenchTable.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QTimer>
 
 using Clock = std::chrono::steady_clock;
 
@@ -89,6 +93,53 @@ int main(int argc, char **argv)
         container = std::move(reopened);
     }
     table.add(QStringLiteral("load icons of one viewport (20 rows)"), Bench::ms(Bench::median(iconReads)));
+
+    // Another program holds the store for 3 s while the user keeps renaming: how long the
+    // event loop stands still at worst, and when the change reaches the file after release.
+    {
+        ModelContext *live = container->mainContext();
+        live->setAutosaveEnabled(true);
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+        other.setDatabaseName(path);
+        other.open();
+        QSqlQuery(other).exec(QStringLiteral("BEGIN IMMEDIATE"));
+        double longestGap = 0;
+        auto last = Clock::now();
+        QTimer ticker;
+        ticker.setInterval(0);
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            const auto now = Clock::now();
+            longestGap = std::max(longestGap, std::chrono::duration<double, std::milli>(now - last).count());
+            last = now;
+        });
+        ticker.start();
+        QList<BookmarkGroup *> liveGroups = live->groups();
+        QEventLoop loop;
+        int round = 0;
+        QTimer typing;
+        typing.setInterval(100);
+        QObject::connect(&typing, &QTimer::timeout,
+            [&] { liveGroups[0]->setName(QStringLiteral("Typed %1").arg(++round)); });
+        typing.start();
+        QTimer::singleShot(3000, &loop, [&] {
+            typing.stop();
+            QSqlQuery(other).exec(QStringLiteral("ROLLBACK"));
+            loop.quit();
+        });
+        loop.exec();
+        const auto released = Clock::now();
+        while (live->hasChanges())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        const double catchUp = Bench::msSince(released);
+        ticker.stop();
+        other.close();
+        other = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+        table.add(QStringLiteral("locked store: longest time without an event-loop turn"),
+            Bench::ms(longestGap), QStringLiteral("<= 50 ms"));
+        table.add(QStringLiteral("locked store: from release to the changes on disk"), Bench::ms(catchUp),
+            QStringLiteral("<= 5000 ms"));
+    }
     table.print();
     return 0;
 }

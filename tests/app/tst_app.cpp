@@ -1,125 +1,18 @@
-#include "model/BookmarkGroup.h"
+// The real program started as the window: its start-up, its store and how it quits.
+#include "AppSandbox.h"
 #include "model/BookmarkItem.h"
-#include "model/ModelContainer.h"
-#include "model/ModelContext.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QLocalSocket>
-#include <QProcess>
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QTimer>
 #include <csignal>
-#include <memory>
+#include <cstring>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <thread>
+#include <unistd.h>
 
-namespace {
-
-// A home of its own for each launched program.
-class Sandbox
-{
-public:
-    Sandbox()
-    {
-        for (const char *sub : { "data", "config", "cache", "state", "runtime" })
-            QDir().mkpath(m_dir.filePath(QLatin1String(sub)));
-        QFile::setPermissions(m_dir.filePath(QStringLiteral("runtime")),
-            QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-
-    QString storePath() const { return m_dir.filePath(QStringLiteral("data/Bramble/Bramble.sqlite")); }
-    QString runtimeDir() const { return m_dir.filePath(QStringLiteral("runtime")); }
-
-    QProcessEnvironment environment() const
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), m_dir.path());
-        env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("data")));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_CACHE_HOME"), m_dir.filePath(QStringLiteral("cache")));
-        env.insert(QStringLiteral("XDG_STATE_HOME"), m_dir.filePath(QStringLiteral("state")));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir());
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("DO_NOT_TRACK"), QStringLiteral("1"));
-        return env;
-    }
-
-    std::unique_ptr<QProcess> launch() const
-    {
-        auto process = std::make_unique<QProcess>();
-        process->setProcessEnvironment(environment());
-        process->setProgram(program());
-        process->start();
-        return process;
-    }
-
-    static QString program()
-    {
-        return qEnvironmentVariable("BRAMBLE_TEST_BINARY_DIR") + QStringLiteral("/bin/bramble");
-    }
-
-    // The running program listens for later launches once it owns the store.
-    bool isListening() const
-    {
-        const QStringList sockets
-            = QDir(runtimeDir()).entryList({ QStringLiteral("bramble-*.socket") }, QDir::System);
-        return !sockets.isEmpty();
-    }
-
-private:
-    QTemporaryDir m_dir;
-};
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-// Groups of a store, "name:sortOrder", read without writing to it.
-QStringList storedGroups(const QString &path)
-{
-    QStringList result;
-    const QString connection = QStringLiteral("peek-%1").arg(reinterpret_cast<quintptr>(&result));
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=2000"));
-        if (db.open()) {
-            QSqlQuery query(db);
-            query.exec(QStringLiteral("SELECT name, sortOrder FROM groups ORDER BY sortOrder, id"));
-            while (query.next())
-                result << QStringLiteral("%1:%2")
-                              .arg(query.value(0).toString())
-                              .arg(query.value(1).toLongLong());
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(connection);
-    return result;
-}
-
-void stop(QProcess *process)
-{
-    if (process->state() != QProcess::NotRunning) {
-        process->kill();
-        process->waitForFinished(5000);
-    }
-}
-
-} // namespace
+using namespace AppTesting;
 
 class AppTest : public QObject
 {
@@ -129,6 +22,22 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY2(QFileInfo(Sandbox::program()).isExecutable(), qPrintable(Sandbox::program()));
+    }
+
+    void startUpPrintsItsTelemetryLinesFirst()
+    {
+        Sandbox sandbox;
+        sandbox.createStore();
+        auto window = sandbox.launch();
+        Output output(window.get());
+        const QString expected
+            = QStringLiteral("✅ Cairn initialized with App ID: 5C1A7E02-8B3D-4F6A-9E21-D4B7C0F3A915\n"
+                             "📊 Cairn signal sent: app_launched\n");
+        QTRY_VERIFY_WITH_TIMEOUT(output.out().size() >= expected.size(), 30000);
+        QVERIFY2(output.out().startsWith(expected), qPrintable(output.out()));
+        ::kill(pid_t(window->processId()), SIGTERM);
+        QVERIFY(window->waitForFinished(30000));
+        QCOMPARE(window->exitCode(), 0);
     }
 
     void refusedStoreIsLeftUntouched_data()
@@ -231,14 +140,35 @@ private Q_SLOTS:
         }
 
         auto process = sandbox.launch();
+        Output output(process.get());
         QVERIFY(process->waitForStarted());
         const QStringList numbered
             = { QStringLiteral("first:0"), QStringLiteral("second:1"), QStringLiteral("third:2") };
         QTRY_COMPARE_WITH_TIMEOUT(storedGroups(sandbox.storePath()), numbered, 30000);
         QVERIFY(sandbox.isListening());
 
+        // A change the window has not been able to save when the signal comes: another program
+        // holds the store, so only the save at quitting can keep it.
+        QSqlDatabase holder = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+        holder.setDatabaseName(sandbox.storePath());
+        QVERIFY(holder.open());
+        QVERIFY(QSqlQuery(holder).exec(QStringLiteral("BEGIN IMMEDIATE")));
+        const QString pending = QStringLiteral("http://127.0.0.1:9/typed-before-the-signal");
+        QCOMPARE(
+            sandbox
+                .run({ QStringLiteral("add"), pending, QStringLiteral("--group"), QStringLiteral("first") })
+                .status,
+            0);
+        QTRY_VERIFY_WITH_TIMEOUT(output.err().contains(QStringLiteral("Could not save changes: ")), 30000);
+        QCOMPARE(storedLinks(sandbox.storePath()).size(), 3);
+
         ::kill(pid_t(process->processId()), signalNumber);
-        QVERIFY(process->waitForFinished(30000));
+        // The other program lets go a moment later, while the window quits.
+        QTimer::singleShot(300, this, [&holder] { QSqlQuery(holder).exec(QStringLiteral("ROLLBACK")); });
+        QTRY_VERIFY_WITH_TIMEOUT(process->state() == QProcess::NotRunning, 30000);
+        holder.close();
+        holder = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("holder"));
         QCOMPARE(process->exitStatus(), QProcess::NormalExit);
         QCOMPARE(process->exitCode(), 0);
         // An orderly quit releases the lock and the socket.
@@ -249,10 +179,52 @@ private Q_SLOTS:
         auto container = ModelContainer::open(sandbox.storePath(), &error);
         QVERIFY2(container, qPrintable(error));
         QCOMPARE(container->mainContext()->groupCount(), 3);
-        QCOMPARE(container->mainContext()->itemCount(), 3);
-        for (BookmarkItem *item : container->mainContext()->items())
-            QCOMPARE(item->title(), std::optional<QString>(QStringLiteral("")));
+        QCOMPARE(container->mainContext()->itemCount(), 4);
+        QCOMPARE(container->mainContext()->items().last()->urlString(), pending);
+        QCOMPARE(container->mainContext()->items().last()->group()->name(), QStringLiteral("first"));
         QCOMPARE(storedGroups(sandbox.storePath()), numbered);
+    }
+
+    void terminationDuringStartUpQuitsCleanly()
+    {
+        // The signal comes the moment the lock file appears, before any window is shown.
+        for (int round = 0; round < 5; ++round) {
+            Sandbox sandbox;
+            sandbox.createStore();
+            const QString folder = QFileInfo(sandbox.storePath()).absolutePath();
+            const int watch = ::inotify_init1(IN_CLOEXEC);
+            QVERIFY(watch >= 0);
+            QVERIFY(::inotify_add_watch(watch, folder.toLocal8Bit().constData(), IN_CREATE) >= 0);
+            auto process = sandbox.launch();
+            QVERIFY(process->waitForStarted());
+            const pid_t pid = pid_t(process->processId());
+            std::thread signaller([watch, pid] {
+                alignas(inotify_event) char buffer[4096];
+                for (;;) {
+                    pollfd ready { watch, POLLIN, 0 };
+                    if (::poll(&ready, 1, 30000) <= 0)
+                        return;
+                    const ssize_t length = ::read(watch, buffer, sizeof buffer);
+                    for (ssize_t at = 0; at < length;) {
+                        const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+                        if (event->len && std::strcmp(event->name, "Bramble.sqlite.lock") == 0) {
+                            ::kill(pid, SIGTERM);
+                            return;
+                        }
+                        at += ssize_t(sizeof(inotify_event) + event->len);
+                    }
+                }
+            });
+            const bool finished = process->waitForFinished(30000);
+            signaller.join();
+            ::close(watch);
+            QVERIFY(finished);
+            QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(process->exitCode(), 0);
+            QVERIFY(!QFile::exists(sandbox.storePath() + QStringLiteral(".lock")));
+            QVERIFY(!sandbox.isListening());
+            QCOMPARE(storedGroups(sandbox.storePath()).size(), 1);
+        }
     }
 
     void secondLaunchHandsOverAndExits()

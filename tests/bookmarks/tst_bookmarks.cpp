@@ -25,6 +25,7 @@
 #include <QClipboard>
 #include <QCoroTask>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
@@ -110,6 +111,11 @@ private:
     {
         const QRect rect = m_view->listView()->visualRect(m_view->model()->index(row));
         return QPoint(rect.center().x(), rect.top() + y);
+    }
+
+    QMessageBox *cannotOpenAlert() const
+    {
+        return m_view->findChild<QMessageBox *>(QStringLiteral("cannotOpenAlert"));
     }
 
     QPoint rowCentre(int row) const { return rowPoint(row, BookmarkRowView::rowHeight / 2); }
@@ -313,10 +319,26 @@ private Q_SLOTS:
         triggerMenu(web, QStringLiteral("打开链接"));
         QCOMPARE(m_opened.size(), 2);
         QCOMPARE(m_signals, QStringList({ "link_opened" }));
+        QVERIFY(!cannotOpenAlert());
         triggerMenu(local, QStringLiteral("打开链接"));
-        QTest::mouseDClick(m_view->listView()->viewport(), Qt::LeftButton, Qt::NoModifier, rowCentre(1));
         QCOMPARE(m_opened.size(), 2);
         QCOMPARE(m_signals, QStringList({ "link_opened" }));
+
+        // What is not opened is explained, in plain text.
+        QPointer<QMessageBox> alert = cannotOpenAlert();
+        QVERIFY(alert);
+        QVERIFY(alert->isVisible());
+        QVERIFY2(alert->text().contains(QStringLiteral("“file:”")), qPrintable(alert->text()));
+        QCOMPARE(alert->informativeText(), QStringLiteral("file:///usr/bin/xterm"));
+        QCOMPARE(alert->textFormat(), Qt::PlainText);
+        alert->close();
+        QTRY_VERIFY(!alert);
+        QTest::mouseDClick(m_view->listView()->viewport(), Qt::LeftButton, Qt::NoModifier, rowCentre(2));
+        QCOMPARE(m_opened.size(), 2);
+        alert = cannotOpenAlert();
+        QVERIFY(alert);
+        QVERIFY2(alert->text().contains(QStringLiteral("https://")), qPrintable(alert->text()));
+        alert->close();
     }
 
     void openAllAsksFirstAndSkipsWhatIsNotWeb()
@@ -344,6 +366,13 @@ private Q_SLOTS:
             QList<QUrl>(
                 { QUrl(QStringLiteral("https://b.example")), QUrl(QStringLiteral("https://a.example")) }));
         QVERIFY(m_signals.isEmpty());
+        // One alert for the two that were skipped.
+        QMessageBox *alert = cannotOpenAlert();
+        QVERIFY(alert);
+        QVERIFY2(alert->text().contains(QStringLiteral("2 个")), qPrintable(alert->text()));
+        QVERIFY(alert->informativeText().contains(QStringLiteral("javascript:alert(1)：")));
+        QVERIFY(alert->informativeText().contains(QStringLiteral("::::：")));
+        QCOMPARE(m_view->findChildren<QMessageBox *>(QStringLiteral("cannotOpenAlert")).size(), 1);
     }
 
     void copiesExactlyTheStoredText()
@@ -390,8 +419,11 @@ private Q_SLOTS:
                                    << "https://127.0.0.1:9";
         QTest::newRow("capital scheme") << "HTTP://127.0.0.1:9/"
                                         << "HTTP://127.0.0.1:9/";
+        // Beginning with "http" is not a scheme.
         QTest::newRow("http prefix, no scheme") << "httpbin"
-                                                << "httpbin";
+                                                << "https://httpbin";
+        QTest::newRow("host and port") << "localhost:9/x"
+                                       << "https://localhost:9/x";
         QTest::newRow("leading space") << " 127.0.0.1:9"
                                        << "https:// 127.0.0.1:9";
         QTest::newRow("single space") << " "
@@ -425,6 +457,76 @@ private Q_SLOTS:
         QCOMPARE(m_view->newUrlString(), QString());
         QCOMPARE(shownUrls(), QStringList({ stored }));
         MetadataFetcher::setOptions({});
+    }
+
+    void addAlertRefusesOtherSchemes()
+    {
+        showView();
+        m_view->setShowAddLinkSheet(true);
+        TextFieldAlert *alert = m_view->addLinkAlert();
+        QTest::keyClicks(alert->field(), QStringLiteral("ftp://host/x"));
+        QVERIFY(!alert->actionButton()->isEnabled());
+        QVERIFY(alert->reasonLabel()->isVisible());
+        QVERIFY(alert->reasonLabel()->text().contains(QStringLiteral("“ftp:”")));
+        QCOMPARE(alert->reasonLabel()->textFormat(), Qt::PlainText);
+        // Return on the disabled button does nothing.
+        QTest::keyClick(alert->field(), Qt::Key_Return);
+        QVERIFY(alert->isVisible());
+
+        // Called directly, the addition is refused too and the alert stays with its reason.
+        m_view->setNewUrlString(QStringLiteral("javascript:alert(1)"));
+        QVERIFY(!m_view->addBookmark());
+        QVERIFY(m_view->showAddLinkSheet());
+        QVERIFY(alert->reasonLabel()->text().contains(QStringLiteral("“javascript:”")));
+        QVERIFY(m_group->bookmarks().isEmpty());
+        QVERIFY(m_signals.isEmpty());
+
+        // Corrected, it is accepted and the reason goes.
+        alert->field()->clear();
+        QTest::keyClicks(alert->field(), QStringLiteral("localhost:9/ok"));
+        QVERIFY(alert->actionButton()->isEnabled());
+        QVERIFY(!alert->reasonLabel()->isVisible());
+        alert->actionButton()->click();
+        QCOMPARE(m_group->bookmarks().size(), 1);
+        QCOMPARE(m_group->bookmarks().first()->urlString(), QStringLiteral("https://localhost:9/ok"));
+    }
+
+    void editSheetRefusesOtherSchemes()
+    {
+        BookmarkItem *item = addLink(QStringLiteral("https://a.example"), 0);
+        showView();
+        m_view->setEditingBookmark(item);
+        EditLinkView *sheet = m_view->editLinkView();
+        sheet->urlField()->selectAll();
+        QTest::keyClicks(sheet->urlField(), QStringLiteral("mailto:x@example.com"));
+        // Writes stop at the first refused text: "m", "ma", ... "mailto" are host names.
+        QCOMPARE(item->urlString(), QStringLiteral("mailto"));
+        QCOMPARE(sheet->urlField()->text(), QStringLiteral("mailto:x@example.com"));
+        QVERIFY(sheet->urlReasonLabel()->isVisible());
+        QVERIFY(sheet->urlReasonLabel()->text().contains(QStringLiteral("“mailto:”")));
+        QCOMPARE(sheet->urlReasonLabel()->textFormat(), Qt::PlainText);
+        // Metadata arriving meanwhile does not put the stored address back under the cursor.
+        item->setTitle(QStringLiteral("arrived"));
+        QCOMPARE(sheet->urlField()->text(), QStringLiteral("mailto:x@example.com"));
+
+        sheet->urlField()->selectAll();
+        QTest::keyClicks(sheet->urlField(), QStringLiteral("https://b.example"));
+        QCOMPARE(item->urlString(), QStringLiteral("https://b.example"));
+        QVERIFY(!sheet->urlReasonLabel()->isVisible());
+        sheet->doneButton()->click();
+        QCOMPARE(item->urlString(), QStringLiteral("https://b.example"));
+
+        // Closed while refusing, by either key, the link gets back the address it opened with.
+        for (const Qt::Key key : { Qt::Key_Return, Qt::Key_Escape }) {
+            m_view->setEditingBookmark(item);
+            sheet = m_view->editLinkView();
+            sheet->urlField()->selectAll();
+            QTest::keyClicks(sheet->urlField(), QStringLiteral("file:///etc/passwd"));
+            QCOMPARE(item->urlString(), QStringLiteral("file"));
+            QTest::keyClick(sheet->urlField(), key);
+            QVERIFY(!m_view->editingBookmark());
+            QCOMPARE(item->urlString(), QStringLiteral("https://b.example"));
+        }
     }
 
     void addedLinkGoesLastAndCancelClears()

@@ -4,12 +4,14 @@
 #include "app/SingleInstance.h"
 #include "platform/Telemetry.h"
 #include "support/TestEnvironment.h"
+#include "support/TestGate.h"
 #include "support/TestHttpServer.h"
 #include "support/TestImages.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
@@ -17,9 +19,14 @@
 #include <QJsonObject>
 #include <QLockFile>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
+#include <csignal>
 #include <httplib.h>
+#include <mutex>
 
 namespace {
 
@@ -37,15 +44,23 @@ class CommandLineTest : public QObject
     Q_OBJECT
 
     TestHttpServer m_site;
+    // A fresh gate for each test; the server's handler reads the current one.
+    std::mutex m_gateMutex;
+    std::shared_ptr<TestGate> m_gate = std::make_shared<TestGate>();
+
+    std::shared_ptr<TestGate> gate()
+    {
+        std::lock_guard lock(m_gateMutex);
+        return m_gate;
+    }
     QByteArray m_icon = imageBytes();
     std::unique_ptr<QTemporaryDir> m_home;
     QMap<QString, QString> m_extraEnv;
 
     QString storePath() const { return m_home->path() + QStringLiteral("/data/Bramble/Bramble.sqlite"); }
 
-    Run run(const QStringList &arguments) const
+    QProcessEnvironment environment() const
     {
-        QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         const QString home = m_home->path();
         env.insert(QStringLiteral("HOME"), home);
@@ -64,9 +79,20 @@ class CommandLineTest : public QObject
             else
                 env.insert(it.key(), it.value());
         }
-        process.setProcessEnvironment(env);
-        process.start(
+        return env;
+    }
+
+    void start(QProcess *process, const QStringList &arguments) const
+    {
+        process->setProcessEnvironment(environment());
+        process->start(
             qEnvironmentVariable("BRAMBLE_TEST_BINARY_DIR") + QStringLiteral("/bin/bramble"), arguments);
+    }
+
+    Run run(const QStringList &arguments) const
+    {
+        QProcess process;
+        start(&process, arguments);
         Run result;
         if (!process.waitForFinished(60000)) {
             process.kill();
@@ -77,6 +103,35 @@ class CommandLineTest : public QObject
         result.out = QString::fromUtf8(process.readAllStandardOutput());
         result.err = QString::fromUtf8(process.readAllStandardError());
         return result;
+    }
+
+    // A count read from the store without writing to it; -1 when it cannot be read.
+    int storeQuery(const QString &sql) const
+    {
+        int result = -1;
+        const QString connection = QStringLiteral("peek");
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+            db.setDatabaseName(storePath());
+            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=2000"));
+            if (QFile::exists(storePath()) && db.open()) {
+                QSqlQuery query(db);
+                if (query.exec(sql) && query.next())
+                    result = query.value(0).toInt();
+            }
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(connection);
+        return result;
+    }
+    int storeCount(const QString &table) const
+    {
+        return storeQuery(QStringLiteral("SELECT COUNT(*) FROM ") + table);
+    }
+    int unfinishedImports() const
+    {
+        return storeQuery(
+            QStringLiteral("SELECT COUNT(*) FROM metadata WHERE key LIKE 'unfinishedImport:%'"));
     }
 
     static QJsonObject parse(const QString &text)
@@ -100,6 +155,10 @@ private Q_SLOTS:
         m_site.server().Get("/other", [](const httplib::Request &, httplib::Response &res) {
             res.set_content("<html><head><title>Other</title></head></html>", "text/html");
         });
+        m_site.server().Get("/slow", [this](const httplib::Request &, httplib::Response &res) {
+            gate()->pass();
+            res.set_content("<html><head><title>Slow</title></head></html>", "text/html");
+        });
         const std::string icon = m_icon.toStdString();
         m_site.server().Get("/icon.png",
             [icon](const httplib::Request &, httplib::Response &res) { res.set_content(icon, "image/png"); });
@@ -114,6 +173,9 @@ private Q_SLOTS:
         m_home = std::make_unique<QTemporaryDir>();
         QDir().mkpath(m_home->path() + QStringLiteral("/runtime"));
         m_extraEnv.clear();
+        std::lock_guard lock(m_gateMutex);
+        m_gate->open();
+        m_gate = std::make_shared<TestGate>();
     }
 
     void helpVersionAndBadUsage()
@@ -153,12 +215,31 @@ private Q_SLOTS:
                            "Icon: %2 bytes\n")
                 .arg(page)
                 .arg(m_icon.size()));
-        // The diagnostic trail is there, on standard error only.
-        QVERIFY(added.err.contains(QStringLiteral("🔍 Starting metadata fetch for: ") + page));
+        // The diagnostic trail of an addition, line by line, on standard error only.
+        QVERIFY2(added.err.contains(
+                     QStringLiteral("🔍 Starting metadata fetch for: %1\n"
+                                    "📥 Metadata fetched - Title: Test Page, Summary: A page about tests, "
+                                    "Icon: %2 bytes\n"
+                                    "✅ Updated title: Test Page\n"
+                                    "✅ Updated summary: A page about tests\n"
+                                    "✅ Updated icon: %2 bytes\n")
+                         .arg(page)
+                         .arg(m_icon.size())),
+            qPrintable(added.err));
 
         Run second = run({ QStringLiteral("add"), m_site.url(QStringLiteral("/other")),
             QStringLiteral("--group"), QStringLiteral("默认分组") });
         QCOMPARE(second.status, 0);
+        // No description and no icon: the host stands in for the summary, and the missing icon is said.
+        QVERIFY2(second.err.endsWith(
+                     QStringLiteral("🔍 Starting metadata fetch for: %1\n"
+                                    "📥 Metadata fetched - Title: Other, Summary: 127.0.0.1, Icon: nil\n"
+                                    "✅ Updated title: Other\n"
+                                    "✅ Updated summary: 127.0.0.1\n"
+                                    "⚠️ No icon data received\n")
+                         .arg(m_site.url(QStringLiteral("/other")))),
+            qPrintable(second.err));
+        QVERIFY(!second.out.contains(QStringLiteral("🔍")));
         Run missing = run({ QStringLiteral("add"), page, QStringLiteral("--group"), QStringLiteral("Nope") });
         QCOMPARE(missing.status, 1);
         QVERIFY(missing.err.contains(QStringLiteral("Nope")));
@@ -181,6 +262,42 @@ private Q_SLOTS:
 
         Run filtered = run({ QStringLiteral("list"), QStringLiteral("--group"), QStringLiteral("Nope") });
         QCOMPARE(filtered.status, 1);
+    }
+
+    void failedAddChangesNothing()
+    {
+        const QString page = m_site.url(QStringLiteral("/page"));
+        Run empty = run({ QStringLiteral("add"), QString() });
+        QCOMPARE(empty.status, 1);
+        QCOMPARE(empty.err, QStringLiteral("Nothing to add: the address is empty.\n"));
+        Run unknown = run({ QStringLiteral("add"), page, QStringLiteral("--group"), QStringLiteral("Nope") });
+        QCOMPARE(unknown.status, 1);
+        QVERIFY2(
+            unknown.err.contains(QStringLiteral("No group is named \"Nope\".")), qPrintable(unknown.err));
+        const QStringList refused
+            = { QStringLiteral("ftp://127.0.0.1/x"), QStringLiteral("mailto:a@b.example"),
+                  QStringLiteral("javascript:alert(1)"), QStringLiteral("file:///etc/passwd") };
+        for (const QString &address : refused) {
+            Run result = run({ QStringLiteral("add"), address });
+            QCOMPARE(result.status, 1);
+            QVERIFY2(result.err.startsWith(QStringLiteral("Cannot add \"%1\": it is a %2: address")
+                                               .arg(address, address.section(QLatin1Char(':'), 0, 0))),
+                qPrintable(result.err));
+            QVERIFY(result.out.isEmpty());
+        }
+        Run fetch = run({ QStringLiteral("metadata"), QStringLiteral("ftp://127.0.0.1/x") });
+        QCOMPARE(fetch.status, 1);
+        QVERIFY(fetch.err.contains(QStringLiteral("ftp: address")));
+
+        // No empty default group was left behind to stop the first-launch seeding.
+        Run listed = run({ QStringLiteral("list") });
+        QCOMPARE(listed.status, 0);
+        QCOMPARE(listed.out, QString());
+
+        // A host with a port is an address, not a scheme.
+        Run added = run({ QStringLiteral("add"), page.mid(QStringLiteral("http://").size()) });
+        QCOMPARE(added.status, 0);
+        QVERIFY2(added.out.startsWith(QStringLiteral("Added https://127.0.0.1:")), qPrintable(added.out));
     }
 
     void metadataChangesNothing()
@@ -232,21 +349,129 @@ private Q_SLOTS:
         QCOMPARE(run({ QStringLiteral("list") }).out, before);
     }
 
-    void writesRefusedWhileTheAppHoldsTheLibrary()
+    void writersGiveUpOnAHolderThatDoesNotAnswer()
     {
         QCOMPARE(run({ QStringLiteral("add"), m_site.url(QStringLiteral("/other")) }).status, 0);
+        const QString file = m_home->filePath(QStringLiteral("backup.json"));
+        QCOMPARE(run({ QStringLiteral("export"), file }).status, 0);
+        const QString before = run({ QStringLiteral("list") }).out;
+
+        // Held by a live process that does not answer requests.
         QLockFile held(SingleInstance::lockFilePath(storePath()));
         QVERIFY(held.tryLock(0));
+        m_extraEnv.insert(QStringLiteral("BRAMBLE_LOCK_WAIT_MS"), QStringLiteral("300"));
         Run refused = run({ QStringLiteral("add"), m_site.url(QStringLiteral("/page")) });
         QCOMPARE(refused.status, 1);
-        QVERIFY(refused.err.contains(QStringLiteral("Bramble is running")));
-        QCOMPARE(run({ QStringLiteral("import"), m_home->filePath(QStringLiteral("none.json")) }).status, 1);
+        QVERIFY2(refused.err.contains(QStringLiteral("does not answer; nothing was changed.")),
+            qPrintable(refused.err));
+        Run notImported = run({ QStringLiteral("import"), file });
+        QCOMPARE(notImported.status, 1);
+        QVERIFY2(notImported.err.contains(QStringLiteral("does not answer")), qPrintable(notImported.err));
+        QVERIFY(notImported.out.isEmpty());
+        // Reading goes on beside it.
         Run listed = run({ QStringLiteral("list") });
         QCOMPARE(listed.status, 0);
-        QCOMPARE(listed.out,
-            QStringLiteral("默认分组 (1)\n  %1  Other\n").arg(m_site.url(QStringLiteral("/other"))));
+        QCOMPARE(listed.out, before);
+
         held.unlock();
-        QCOMPARE(run({ QStringLiteral("add"), m_site.url(QStringLiteral("/page")) }).status, 0);
+        QCOMPARE(run({ QStringLiteral("import"), file }).status, 0);
+        QCOMPARE(run({ QStringLiteral("list") }).out.count(QStringLiteral("默认分组 (1)")), 2);
+    }
+
+    void secondWriterHandsItsLinkToTheFirst()
+    {
+        // The first command's refresh waits at the gate while a second one adds a link.
+        const QString slow = m_site.url(QStringLiteral("/slow"));
+        const QString file = m_home->filePath(QStringLiteral("slow.json"));
+        QFile json(file);
+        QVERIFY(json.open(QIODevice::WriteOnly));
+        json.write(R"({"groups":[{"name":"G","createdAt":"2025-01-01T00:00:00Z","bookmarks":[)"
+                   R"({"urlString":")"
+            + slow.toUtf8()
+            + R"(","createdAt":"2025-01-01T00:00:00Z"}]}],"exportedAt":"2025-01-01T00:00:00Z"})");
+        json.close();
+
+        QProcess first;
+        start(&first, { QStringLiteral("import"), file });
+        QString out;
+        QTRY_VERIFY_WITH_TIMEOUT(gate()->waiting() > 0
+                && (out += QString::fromUtf8(first.readAllStandardOutput()))
+                       .contains(QStringLiteral("Imported 1 groups and 1 links")),
+            30000);
+
+        const QString other = m_site.url(QStringLiteral("/other"));
+        Run handed = run({ QStringLiteral("add"), other });
+        QCOMPARE(handed.status, 0);
+        QCOMPARE(handed.out,
+            QStringLiteral("Another bramble command is working on the library; the link was handed to it.\n"
+                           "Added %1 to G\n")
+                .arg(other));
+        QCOMPARE(first.state(), QProcess::Running);
+
+        gate()->open();
+        QVERIFY(first.waitForFinished(30000));
+        QCOMPARE(first.exitCode(), 0);
+        out += QString::fromUtf8(first.readAllStandardOutput());
+        // The total grows as links are handed over.
+        QVERIFY2(out.contains(QStringLiteral("Metadata 1/1: %1\n").arg(slow)), qPrintable(out));
+        QVERIFY2(out.endsWith(QStringLiteral("Metadata 2/2: %1\n").arg(other)), qPrintable(out));
+        QCOMPARE(run({ QStringLiteral("list") }).out,
+            QStringLiteral("G (2)\n  %1  Slow\n  %2  Other\n").arg(slow, other));
+    }
+
+    void killedImportLeavesNothingHalfDone()
+    {
+        // Large enough to be caught half way; nothing listens on the addresses.
+        QByteArray json = "{\"groups\":[";
+        for (int g = 0; g < 40; ++g) {
+            json += QByteArray(g ? "," : "") + "{\"name\":\"Imported " + QByteArray::number(g)
+                + "\",\"createdAt\":\"2025-01-01T00:00:00Z\",\"bookmarks\":[";
+            for (int i = 0; i < 1500; ++i)
+                json += QByteArray(i ? "," : "") + "{\"urlString\":\"http://127.0.0.1:9/"
+                    + QByteArray::number(g) + "/" + QByteArray::number(i)
+                    + "\",\"createdAt\":\"2025-01-01T00:00:00Z\"}";
+            json += "]}";
+        }
+        json += "],\"exportedAt\":\"2025-01-01T00:00:00Z\"}";
+        const QString file = m_home->filePath(QStringLiteral("big.json"));
+        QFile big(file);
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        big.write(json);
+        big.close();
+
+        QProcess import;
+        start(&import, { QStringLiteral("import"), file });
+        QVERIFY(import.waitForStarted());
+        // Killed as soon as part of it is on disk.
+        QElapsedTimer waited;
+        waited.start();
+        while (storeCount(QStringLiteral("groups")) < 2 && waited.elapsed() < 30000
+            && import.state() == QProcess::Running)
+            QThread::msleep(2);
+        ::kill(pid_t(import.processId()), SIGKILL);
+        QVERIFY(import.waitForFinished(30000));
+        QCOMPARE(import.exitStatus(), QProcess::CrashExit);
+        const int left = storeCount(QStringLiteral("groups"));
+        QVERIFY2(left >= 2 && left < 40, qPrintable(QString::number(left)));
+
+        // Readers do not see it, and leave it be.
+        Run listed = run({ QStringLiteral("list") });
+        QCOMPARE(listed.status, 0);
+        QCOMPARE(listed.out, QString());
+        QCOMPARE(storeCount(QStringLiteral("groups")), left);
+        QVERIFY(unfinishedImports() > 0);
+
+        // The next command that takes the library removes it, and says so.
+        Run added = run({ QStringLiteral("add"), m_site.url(QStringLiteral("/other")) });
+        QCOMPARE(added.status, 0);
+        QVERIFY2(
+            added.err.contains(
+                QStringLiteral("Removed what an unfinished import had added: %1 groups with ").arg(left)),
+            qPrintable(added.err));
+        QCOMPARE(unfinishedImports(), 0);
+        QCOMPARE(storeCount(QStringLiteral("items")), 1);
+        QCOMPARE(run({ QStringLiteral("list") }).out,
+            QStringLiteral("默认分组 (1)\n  %1  Other\n").arg(m_site.url(QStringLiteral("/other"))));
     }
 
     void addReportsItsSignal()

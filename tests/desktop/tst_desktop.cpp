@@ -18,11 +18,13 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -44,6 +46,15 @@ class DesktopTest : public QObject
         for (QAction *action : menu->actions()) {
             if (action->text() == text)
                 return action;
+        }
+        return nullptr;
+    }
+
+    static QMessageBox *cannotOpenAlert()
+    {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (widget->objectName() == QStringLiteral("cannotOpenAlert") && widget->isVisible())
+                return qobject_cast<QMessageBox *>(widget);
         }
         return nullptr;
     }
@@ -118,7 +129,7 @@ private Q_SLOTS:
         QStringList opened;
         view.setOpener([&](const QString &url) {
             opened << url;
-            return true;
+            return url.startsWith(QStringLiteral("https://"));
         });
         QAction updates(QStringLiteral("Check for Updates..."));
         view.setCheckForUpdatesAction(&updates);
@@ -126,8 +137,8 @@ private Q_SLOTS:
         view.rebuild();
         QCOMPARE(texts(view.menu()),
             (QStringList { QStringLiteral("Bramble Groups"), QStringLiteral("---"),
-                QStringLiteral("暂无分组"), QStringLiteral("---"), QStringLiteral("设置"),
-                QStringLiteral("Check for Updates..."), QStringLiteral("---"),
+                QStringLiteral("暂无分组"), QStringLiteral("---"), QStringLiteral("显示 Bramble"),
+                QStringLiteral("设置"), QStringLiteral("Check for Updates..."), QStringLiteral("---"),
                 QStringLiteral("Quit Bramble") }));
         QVERIFY(!find(view.menu(), QStringLiteral("暂无分组"))->isEnabled());
         QCOMPARE(find(view.menu(), QStringLiteral("Quit Bramble"))->shortcut(),
@@ -148,10 +159,17 @@ private Q_SLOTS:
 
         find(view.menu(), QStringLiteral("Empty (0)"))->trigger();
         QVERIFY(opened.isEmpty());
+        QVERIFY(!cannotOpenAlert());
         find(view.menu(), QStringLiteral("Work (3)"))->trigger();
         QCOMPARE(opened,
             (QStringList { QStringLiteral("https://a.example"), QStringLiteral("not a url"),
                 QStringLiteral("https://b.example") }));
+        // The tray has no window, so the alert stands on its own and names what was skipped.
+        QMessageBox *alert = cannotOpenAlert();
+        QVERIFY(alert);
+        QCOMPARE(alert->informativeText(), QStringLiteral("not a url"));
+        alert->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
         newer->setName(QStringLiteral("R&D"));
         QCoreApplication::processEvents();
@@ -251,7 +269,103 @@ private Q_SLOTS:
         QCOMPARE(view.resultAlert()->text(), QStringLiteral("Import Failed"));
         QVERIFY(view.importError().has_value());
         QCOMPARE(view.resultAlert()->informativeText(), *view.importError());
+        // The decoder's message quotes the file: it is shown as text.
+        const auto *informative
+            = view.resultAlert()->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"));
+        QVERIFY(informative);
+        QCOMPARE(informative->textFormat(), Qt::PlainText);
         QCOMPARE(context->groupCount(), 2);
+    }
+
+    void namesAndTitlesArePlainText()
+    {
+        QTemporaryDir dir;
+        // Drawn as rich text, the name would load this picture and stand 300 pixels tall.
+        const QString picture = dir.filePath(QStringLiteral("local.png"));
+        QImage image(300, 300, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        QVERIFY(image.save(picture));
+        const QString name
+            = QStringLiteral("<h1><font color=red>BIG</font></h1><img src=\"%1\">").arg(picture);
+        QString error;
+        auto container = ModelContainer::open(dir.filePath(QStringLiteral("s.sqlite")), &error);
+        QVERIFY(container);
+        auto *group = new BookmarkGroup(name);
+        container->mainContext()->insert(group);
+        auto *link = new BookmarkItem(QStringLiteral("mailto:<b>x</b>@example.com"), group);
+        link->setTitle(name);
+        container->mainContext()->insert(link);
+        BrambleApp app(std::move(container));
+        MainWindow *window = app.mainWindow();
+        window->show();
+        window->contentView()->setSelectedGroup(group);
+        auto *list = qobject_cast<BookmarkListView *>(window->contentView()->currentDetail());
+        QVERIFY(list);
+        list->openBookmark(link, true);
+
+        QList<QLabel *> labels = window->findChildren<QLabel *>();
+        for (QWidget *top : QApplication::topLevelWidgets())
+            labels += top->findChildren<QLabel *>();
+        int showingName = 0;
+        for (QLabel *label : std::as_const(labels)) {
+            if (!label->text().contains(QStringLiteral("<h1>"))
+                && !label->text().contains(QStringLiteral("<b>")))
+                continue;
+            ++showingName;
+            QVERIFY2(label->textFormat() == Qt::PlainText, qPrintable(label->objectName()));
+            QVERIFY2(label->sizeHint().height() < 100, qPrintable(label->objectName()));
+        }
+        // The pane's title and the alert about the mailto: link.
+        QVERIFY(showingName >= 2);
+        QMessageBox *alert = cannotOpenAlert();
+        QVERIFY(alert);
+        alert->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        // The tray menu shows the name as it is ("&" aside).
+        app.groupsMenu()->rebuild();
+        QVERIFY(find(app.groupsMenu()->menu(), name + QStringLiteral(" (1)")));
+    }
+
+    void trayOutlivesTheWindow()
+    {
+        QTemporaryDir dir;
+        QString error;
+        auto container = ModelContainer::open(dir.filePath(QStringLiteral("s.sqlite")), &error);
+        QVERIFY(container);
+        container->mainContext()->insert(new BookmarkGroup(QStringLiteral("Work")));
+        {
+            // Without a tray, closing the window quits as before.
+            BrambleApp app(std::move(container));
+            app.groupsMenu()->setTrayAvailability([] { return false; });
+            app.showMainWindow();
+            app.showTrayMenu();
+            QVERIFY(!app.groupsMenu()->isInTray());
+            QVERIFY(QGuiApplication::quitOnLastWindowClosed());
+            container = ModelContainer::open(dir.filePath(QStringLiteral("t.sqlite")), &error);
+        }
+        BrambleApp app(std::move(container));
+        app.groupsMenu()->setTrayAvailability([] { return true; });
+        MainWindow *window = app.mainWindow();
+        app.showMainWindow();
+        app.showTrayMenu();
+        QVERIFY(app.groupsMenu()->isInTray());
+        QVERIFY(!QGuiApplication::quitOnLastWindowClosed());
+
+        // Closed, the window is gone but Bramble is not; the tray brings it back.
+        QVERIFY(window->close());
+        QVERIFY(!window->isVisible());
+        QAction *show = find(app.groupsMenu()->menu(), QStringLiteral("显示 Bramble"));
+        QVERIFY(show);
+        show->trigger();
+        QVERIFY(window->isVisible());
+        QCOMPARE(app.mainWindow(), window);
+
+        // A left click on the icon opens the menu.
+        QVERIFY(!app.groupsMenu()->menu()->isVisible());
+        Q_EMIT app.groupsMenu()->trayIcon()->activated(QSystemTrayIcon::Trigger);
+        QTRY_VERIFY(app.groupsMenu()->menu()->isVisible());
+        app.groupsMenu()->menu()->hide();
+        QGuiApplication::setQuitOnLastWindowClosed(true);
     }
 
     void applicationIsWiredTogether()

@@ -12,6 +12,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <QtTest>
@@ -68,6 +70,8 @@ private Q_SLOTS:
     void exportFailureIsReportedNotSignalled();
     void groupDeletedDuringImportLosesOnlyItsRemainingLinks();
     void largeImportGivesTheEventLoopTurns();
+    void unfinishedImportIsHiddenThenRemoved();
+    void secondImportWaitsForTheFirst();
     void refreshKeepsFileSummariesAndSkipsDeletedLinks();
 };
 
@@ -159,7 +163,8 @@ DataExchange::SignalHook recordSignals(QList<SentSignal> *sent)
 DataExchange::FetchFunction recordFetches(QStringList *fetched)
 {
     return [fetched](QString urlString) -> QCoro::Task<LinkMetadata> {
-        fetched->append(urlString);
+        if (fetched)
+            fetched->append(urlString);
         co_return LinkMetadata {};
     };
 }
@@ -1018,6 +1023,134 @@ void ExchangeTest::refreshKeepsFileSummariesAndSkipsDeletedLinks()
     QVERIFY(hits.value(QStringLiteral("/plain3")) > 0);
     QCOMPARE(hits.value(QStringLiteral("/gone1")), 0);
     QCOMPARE(hits.value(QStringLiteral("/gone2")), 0);
+}
+
+void ExchangeTest::unfinishedImportIsHiddenThenRemoved()
+{
+    ExportData data;
+    for (int g = 0; g < 40; ++g) {
+        ExportGroup group { QStringLiteral("Imported %1").arg(g), ExportData::currentTime(), {} };
+        for (int i = 0; i < 500; ++i)
+            group.bookmarks.append({ QStringLiteral("https://s%1.example/%2").arg(g).arg(i), std::nullopt,
+                std::nullopt, ExportData::currentTime() });
+        data.groups.append(group);
+    }
+    const QString file = freshPath(QStringLiteral(".json"));
+    QString error;
+    QVERIFY(JSONDocument(data).writeFile(file, &error));
+    auto store = openStore();
+    QVERIFY(store);
+    const QString path = store->path();
+    ModelContext *context = store->mainContext();
+    auto *mine = new BookmarkGroup(QStringLiteral("mine"));
+    context->insert(mine);
+    new BookmarkItem(QStringLiteral("https://mine.example"), mine);
+    QVERIFY(context->save());
+
+    // The import stops half way, as a killed process would: several batches are on disk.
+    auto *exchange = new DataExchange(context);
+    exchange->setSignalHook([](const QString &, const QMap<QString, QString> &) {});
+    exchange->setFetchFunction(recordFetches(nullptr));
+    int savesDuringImport = 0;
+    connect(context, &ModelContext::saved, this, [&] { ++savesDuringImport; });
+    connect(exchange, &DataExchange::importProgressChanged, this, [&](double progress) {
+        if (progress > 0.5 && exchange) {
+            // The user adds a group of their own meanwhile; it is not the import's.
+            auto *during = new BookmarkGroup(QStringLiteral("added during the import"));
+            context->insert(during);
+            exchange->deleteLater();
+            exchange = nullptr;
+        }
+    });
+    QCoro::Task<ImportResult> importing = exchange->importData(file);
+    const ImportResult cut = QCoro::waitFor(importing);
+    QVERIFY(!cut.ok);
+    QVERIFY(savesDuringImport > 2);
+    QVERIFY(context->groupCount() > 3);
+    QVERIFY(context->save());
+    {
+        // Half of it is in the file, listed as unfinished.
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("peek"));
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        QVERIFY(
+            query.exec(QStringLiteral("SELECT COUNT(*) FROM metadata WHERE key LIKE 'unfinishedImport:%'")));
+        QVERIFY(query.next() && query.value(0).toInt() > 1);
+        QVERIFY(query.exec(QStringLiteral("SELECT COUNT(*) FROM groups")));
+        QVERIFY(query.next() && query.value(0).toInt() > 3);
+        query.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("peek"));
+    store.reset();
+
+    // A reader beside the owner does not see it, and removes nothing.
+    const QStringList expected = { QStringLiteral("mine"), QStringLiteral("added during the import") };
+    const auto names = [](ModelContext *opened) {
+        QStringList result;
+        for (BookmarkGroup *group : opened->groups())
+            result << group->name();
+        return result;
+    };
+    for (int round = 0; round < 2; ++round) {
+        auto shared = ModelContainer::open(path, &error, ModelContainer::Access::Shared);
+        QVERIFY2(shared, qPrintable(error));
+        QCOMPARE(names(shared->mainContext()), expected);
+        QCOMPARE(shared->mainContext()->itemCount(), 1);
+        QVERIFY(!shared->removedImport());
+    }
+
+    // The next owner removes it, and says so.
+    StdoutCapture capture;
+    auto owner = ModelContainer::open(path, &error);
+    const QString console = capture.finish();
+    QVERIFY2(owner, qPrintable(error));
+    QVERIFY(owner->removedImport());
+    QVERIFY(owner->removedImport()->groupCount > 3);
+    QVERIFY(owner->removedImport()->linkCount > 500);
+    QVERIFY(console.startsWith(QStringLiteral("Removed what an unfinished import had added: ")));
+    QCOMPARE(names(owner->mainContext()), expected);
+    QCOMPARE(owner->mainContext()->itemCount(), 1);
+    owner.reset();
+    owner = ModelContainer::open(path, &error);
+    QVERIFY(!owner->removedImport());
+
+    // A whole import leaves nothing behind to remove.
+    DataExchange whole(owner->mainContext());
+    whole.setSignalHook([](const QString &, const QMap<QString, QString> &) {});
+    whole.setFetchFunction(recordFetches(nullptr));
+    QVERIFY(QCoro::waitFor(whole.importData(file)).ok);
+    owner.reset();
+    owner = ModelContainer::open(path, &error);
+    QVERIFY(!owner->removedImport());
+    QCOMPARE(owner->mainContext()->groupCount(), 42);
+    runEventLoopTurn();
+}
+
+void ExchangeTest::secondImportWaitsForTheFirst()
+{
+    // Large enough to take several turns of the event loop.
+    ExportData data;
+    ExportGroup group { QStringLiteral("G"), ExportData::currentTime(), {} };
+    for (int i = 0; i < 3000; ++i)
+        group.bookmarks.append({ QStringLiteral("https://s.example/%1").arg(i), std::nullopt, std::nullopt,
+            ExportData::currentTime() });
+    data.groups = { group, group };
+    const QString path = freshPath(QStringLiteral(".json"));
+    QString error;
+    QVERIFY(JSONDocument(data).writeFile(path, &error));
+    auto store = openStore();
+    DataExchange exchange(store->mainContext());
+    exchange.setSignalHook([](const QString &, const QMap<QString, QString> &) {});
+    exchange.setFetchFunction(recordFetches(nullptr));
+    QCoro::Task<ImportResult> first = exchange.importData(path);
+    QVERIFY(exchange.isImporting());
+    const ImportResult second = QCoro::waitFor(exchange.importData(path));
+    QVERIFY(!second.ok);
+    QVERIFY2(second.error.contains(QStringLiteral("Another import")), qPrintable(second.error));
+    QVERIFY(QCoro::waitFor(first).ok);
+    QCOMPARE(store->mainContext()->groupCount(), 2);
 }
 
 BRAMBLE_TEST_CORE_MAIN(ExchangeTest)

@@ -2,6 +2,7 @@
 #include "model/BookmarkItem.h"
 #include "model/BookmarkListModel.h"
 #include "model/GroupListModel.h"
+#include "model/LinkAdder.h"
 #include "model/ModelContainer.h"
 #include "model/ModelContext.h"
 #include "support/TestEnvironment.h"
@@ -15,6 +16,8 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <future>
+#include <thread>
 
 class StoreTest : public QObject
 {
@@ -257,6 +260,186 @@ private Q_SLOTS:
 
         QVERIFY(context->save(&error));
         container.reset();
+        container = openOrFail(path);
+        QCOMPARE(container->mainContext()->groupCount(), 1);
+    }
+
+    void addressRules_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("scheme");
+        QTest::addColumn<QString>("stored");
+        // Kept, with "https://" in front when there is no scheme.
+        QTest::newRow("bare host") << "example.com"
+                                   << ""
+                                   << "https://example.com";
+        QTest::newRow("host beginning with http") << "httpbin.org/get"
+                                                  << ""
+                                                  << "https://httpbin.org/get";
+        QTest::newRow("host and port") << "localhost:8080/x"
+                                       << ""
+                                       << "https://localhost:8080/x";
+        QTest::newRow("host and port only") << "example.com:443"
+                                            << ""
+                                            << "https://example.com:443";
+        QTest::newRow("IPv6 literal") << "[::1]:8080/"
+                                      << ""
+                                      << "https://[::1]:8080/";
+        QTest::newRow("leading space") << " example.com"
+                                       << ""
+                                       << "https:// example.com";
+        QTest::newRow("capital scheme") << "HTTP://example.com"
+                                        << "http"
+                                        << "HTTP://example.com";
+        QTest::newRow("https") << "https://example.com"
+                               << "https"
+                               << "https://example.com";
+        // Refused: another scheme.
+        QTest::newRow("ftp") << "ftp://host/x"
+                             << "ftp"
+                             << "";
+        QTest::newRow("mailto") << "mailto:someone@example.com"
+                                << "mailto"
+                                << "";
+        QTest::newRow("javascript") << "javascript:alert(1)"
+                                    << "javascript"
+                                    << "";
+        QTest::newRow("file") << "file:///etc/passwd"
+                              << "file"
+                              << "";
+        QTest::newRow("data") << "data:text/html,<b>x</b>"
+                              << "data"
+                              << "";
+        QTest::newRow("custom, capitals") << "My-App+x.1:open"
+                                          << "my-app+x.1"
+                                          << "";
+        QTest::newRow("colon but no port") << "localhost:abc"
+                                           << "localhost"
+                                           << "";
+    }
+
+    void addressRules()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, scheme);
+        QFETCH(QString, stored);
+        QCOMPARE(LinkAdder::schemeOf(text), scheme);
+        const bool refused = stored.isEmpty();
+        QCOMPARE(LinkAdder::refusedScheme(text).has_value(), refused);
+
+        auto container = openOrFail(freshPath());
+        QVERIFY(container);
+        ModelContext *context = container->mainContext();
+        const LinkAdder::Outcome added = LinkAdder::addToGroup(context, std::nullopt, text);
+        if (refused) {
+            QCOMPARE(added.failure, LinkAdder::Failure::RefusedScheme);
+            QCOMPARE(added.scheme, scheme);
+            QVERIFY(!added.link);
+            QCOMPARE(context->groupCount(), 0);
+            return;
+        }
+        QVERIFY(added.link);
+        QCOMPARE(added.link->urlString(), stored);
+        QCOMPARE(added.link->title(), std::optional<QString>(stored));
+        QCOMPARE(added.link->summary(), std::optional<QString>(LinkAdder::placeholderSummary));
+        // An empty store gets the default group, saved with the link.
+        QCOMPARE(added.groupName, QStringLiteral("默认分组"));
+        QCOMPARE(context->groups().first()->sortOrder(), 0);
+        QVERIFY(!context->hasChanges());
+    }
+
+    void failedAddChangesNothing()
+    {
+        auto container = openOrFail(freshPath());
+        QVERIFY(container);
+        ModelContext *context = container->mainContext();
+        QCOMPARE(LinkAdder::addToGroup(context, std::nullopt, QString()).failure,
+            LinkAdder::Failure::EmptyAddress);
+        const LinkAdder::Outcome unknown
+            = LinkAdder::addToGroup(context, QStringLiteral("Nope"), QStringLiteral("https://a.example"));
+        QCOMPARE(unknown.failure, LinkAdder::Failure::NoSuchGroup);
+        QCOMPARE(unknown.groupName, QStringLiteral("Nope"));
+        QCOMPARE(context->groupCount(), 0);
+        QVERIFY(!context->hasChanges());
+
+        // A named group is found by name, the first in sidebar order when names repeat.
+        auto *later = new BookmarkGroup(QStringLiteral("Work"));
+        later->setSortOrder(5);
+        auto *first = new BookmarkGroup(QStringLiteral("Work"));
+        first->setSortOrder(1);
+        context->insert(later);
+        context->insert(first);
+        const LinkAdder::Outcome added
+            = LinkAdder::addToGroup(context, QStringLiteral("Work"), QStringLiteral("https://a.example"));
+        QVERIFY(added.link);
+        QCOMPARE(added.link->group(), first);
+        QVERIFY(LinkAdder::addToGroup(context, std::nullopt, QStringLiteral("b.example")).link);
+        QCOMPARE(first->bookmarks().size(), 2);
+        QCOMPARE(first->bookmarks().last()->sortOrder(), 1);
+        QCOMPARE(context->groupCount(), 2);
+    }
+
+    void lockedStoreIsRetriedAndReported()
+    {
+        const QString path = freshPath();
+        auto container = openOrFail(path);
+        QVERIFY(container);
+        ModelContext *context = container->mainContext();
+        context->setRetryDelays(std::chrono::milliseconds(5), std::chrono::milliseconds(40));
+        QSignalSpy problems(context, &ModelContext::saveProblemChanged);
+
+        // Another program holds the write lock while the user works.
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+        other.setDatabaseName(path);
+        QVERIFY(other.open());
+        QVERIFY(QSqlQuery(other).exec(QStringLiteral("BEGIN IMMEDIATE")));
+        auto *group = new BookmarkGroup(QStringLiteral("typed while locked"));
+        context->insert(group);
+        QTRY_VERIFY_WITH_TIMEOUT(!context->saveProblem().isEmpty(), 5000);
+        QVERIFY2(
+            context->saveProblem().contains(QStringLiteral("locked")), qPrintable(context->saveProblem()));
+        QCOMPARE(problems.count(), 1);
+        QVERIFY(context->isRetryPending());
+        // More changes wait for the retry rather than adding saves of their own.
+        group->setName(QStringLiteral("renamed while locked"));
+        QVERIFY(context->hasChanges());
+
+        QVERIFY(QSqlQuery(other).exec(QStringLiteral("ROLLBACK")));
+        QTRY_VERIFY_WITH_TIMEOUT(!context->hasChanges(), 5000);
+        QVERIFY(context->saveProblem().isEmpty());
+        QCOMPARE(problems.count(), 2);
+        QVERIFY(!context->isRetryPending());
+        other.close();
+        other = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+
+        container.reset();
+        container = openOrFail(path);
+        QCOMPARE(container->mainContext()->groups().first()->name(), QStringLiteral("renamed while locked"));
+    }
+
+    void lastSaveWaitsForTheLock()
+    {
+        const QString path = freshPath();
+        auto container = openOrFail(path);
+        QVERIFY(container);
+        container->mainContext()->setAutosaveEnabled(false);
+        container->mainContext()->insert(new BookmarkGroup(QStringLiteral("at quit")));
+
+        // The other program lets go while the last save waits for it.
+        std::promise<bool> locked;
+        std::thread holder([path, &locked] {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("briefly"));
+            db.setDatabaseName(path);
+            locked.set_value(db.open() && QSqlQuery(db).exec(QStringLiteral("BEGIN IMMEDIATE")));
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+            db.close();
+        });
+        QVERIFY(locked.get_future().get());
+        container.reset();
+        holder.join();
+        QSqlDatabase::removeDatabase(QStringLiteral("briefly"));
         container = openOrFail(path);
         QCOMPARE(container->mainContext()->groupCount(), 1);
     }

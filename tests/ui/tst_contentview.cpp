@@ -24,6 +24,9 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
@@ -468,35 +471,44 @@ private Q_SLOTS:
         QCOMPARE(animator->offset(list()->model()->index(0, 0), pitch), 0.0);
     }
 
-    void equalPositionsNeedTwoMoves()
+    void equalPositionsMoveOnlyTheChosenGroup()
     {
-        addStoredGroup(QStringLiteral("First"), 100);
-        addStoredGroup(QStringLiteral("A"), 5);
-        addStoredGroup(QStringLiteral("B"), 5);
-        addStoredGroup(QStringLiteral("Last"), 200);
+        // An import gives all its groups one position.
+        const qint64 imported = 1700000000;
+        addStoredGroup(QStringLiteral("Mine"), 3);
+        addStoredGroup(QStringLiteral("A"), imported);
+        addStoredGroup(QStringLiteral("B"), imported);
+        addStoredGroup(QStringLiteral("C"), imported);
+        addStoredGroup(QStringLiteral("Later"), imported + 50);
         showWindow();
         QCOMPARE(sidebarNames(),
-            (QStringList {
-                QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("First"), QStringLiteral("Last") }));
+            (QStringList { QStringLiteral("Mine"), QStringLiteral("A"), QStringLiteral("B"),
+                QStringLiteral("C"), QStringLiteral("Later") }));
 
-        // Exchanging equal positions changes nothing, so the neighbour is pushed one further.
-        chooseFromRowMenu(0, QStringLiteral("下移"));
-        QCOMPARE(sidebarNames().mid(0, 2), (QStringList { QStringLiteral("A"), QStringLiteral("B") }));
-        QCOMPARE(sortOrders().mid(0, 2), (QList<qint64> { 5, 6 }));
-        chooseFromRowMenu(0, QStringLiteral("下移"));
-        QCOMPARE(sidebarNames().mid(0, 2), (QStringList { QStringLiteral("B"), QStringLiteral("A") }));
-        QCOMPARE(sortOrders().mid(0, 2), (QList<qint64> { 5, 6 }));
+        // One move, one place, nobody else moves; the shown order is numbered from 0.
+        chooseFromRowMenu(3, QStringLiteral("上移"));
+        QCOMPARE(sidebarNames(),
+            (QStringList { QStringLiteral("Mine"), QStringLiteral("A"), QStringLiteral("C"),
+                QStringLiteral("B"), QStringLiteral("Later") }));
+        QCOMPARE(sortOrders(), (QList<qint64> { 0, 1, 2, 3, 4 }));
 
-        // Upwards the neighbour moves one lower.
-        BookmarkGroup *a = view()->groups()->groupAt(1);
-        BookmarkGroup *b = view()->groups()->groupAt(0);
-        b->setSortOrder(6);
-        QCOMPARE(sidebarNames().mid(0, 2), (QStringList { QStringLiteral("A"), QStringLiteral("B") }));
-        chooseFromRowMenu(1, QStringLiteral("上移"));
-        QCOMPARE(sidebarNames().mid(0, 2), (QStringList { QStringLiteral("A"), QStringLiteral("B") }));
-        QCOMPARE(a->sortOrder(), 5);
-        QCOMPARE(b->sortOrder(), 6);
-        QCOMPARE(a->sortOrder() + 1, b->sortOrder());
+        // Downwards alike: the first of the tied groups passes only the second.
+        for (BookmarkGroup *group : context()->groups()) {
+            if (group->name() != QStringLiteral("Mine"))
+                group->setSortOrder(imported);
+        }
+        QCOMPARE(sidebarNames(),
+            (QStringList { QStringLiteral("Mine"), QStringLiteral("A"), QStringLiteral("B"),
+                QStringLiteral("C"), QStringLiteral("Later") }));
+        chooseFromRowMenu(1, QStringLiteral("下移"));
+        QCOMPARE(sidebarNames(),
+            (QStringList { QStringLiteral("Mine"), QStringLiteral("B"), QStringLiteral("A"),
+                QStringLiteral("C"), QStringLiteral("Later") }));
+
+        // Where positions differ they are simply exchanged.
+        chooseFromRowMenu(4, QStringLiteral("上移"));
+        QCOMPARE(sidebarNames().mid(3), (QStringList { QStringLiteral("Later"), QStringLiteral("C") }));
+        QCOMPARE(sortOrders(), (QList<qint64> { 0, 1, 2, 3, 4 }));
     }
 
     void normalizationNumbersAllZeroPositionsByCreationDate()
@@ -586,6 +598,34 @@ private Q_SLOTS:
         context()->remove(a);
         QCOMPARE(view()->selectedGroup(), nullptr);
         QCOMPARE(view()->currentDetail(), view()->welcomeView());
+    }
+
+    void failingSavesAreShownUnderTheList()
+    {
+        showWindow();
+        QLabel *line = m_window->saveProblemLabel();
+        QVERIFY(!line->isVisible());
+        QVERIFY(!m_window->statusBar()->isVisible());
+        context()->setRetryDelays(std::chrono::milliseconds(5), std::chrono::milliseconds(20));
+
+        const QString path = m_dir->filePath(QStringLiteral("store.sqlite"));
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+        other.setDatabaseName(path);
+        QVERIFY(other.open());
+        QVERIFY(QSqlQuery(other).exec(QStringLiteral("BEGIN IMMEDIATE")));
+        addStoredGroup(QStringLiteral("new"), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(line->isVisible(), 5000);
+        QVERIFY2(line->text().contains(QStringLiteral("locked")), qPrintable(line->text()));
+        // A passing notice does not hide it.
+        m_window->showNotice(QStringLiteral("notice"));
+        QVERIFY(line->isVisible());
+
+        QVERIFY(QSqlQuery(other).exec(QStringLiteral("ROLLBACK")));
+        QTRY_VERIFY_WITH_TIMEOUT(!line->isVisible(), 5000);
+        QVERIFY(!context()->hasChanges());
+        other.close();
+        other = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("holder"));
     }
 
     void everySymbolIsDrawn()

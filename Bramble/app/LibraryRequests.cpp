@@ -1,0 +1,113 @@
+#include "app/LibraryRequests.h"
+
+#include "model/BookmarkGroup.h"
+#include "model/BookmarkItem.h"
+#include "model/ModelContext.h"
+
+namespace LibraryRequests {
+
+namespace {
+    std::string utf8(const QString &text)
+    {
+        return text.toStdString();
+    }
+} // namespace
+
+Message addRequest(const QString &text, const std::optional<QString> &groupName)
+{
+    Message request = InstanceProtocol::request(InstanceProtocol::add);
+    request["url"] = utf8(text);
+    if (groupName)
+        request["group"] = utf8(*groupName);
+    return request;
+}
+
+Message importRequest(const QString &absolutePath)
+{
+    Message request = InstanceProtocol::request(InstanceProtocol::import);
+    request["path"] = utf8(absolutePath);
+    return request;
+}
+
+QString addFailure(const LinkAdder::Outcome &outcome, const QString &text)
+{
+    switch (outcome.failure) {
+    case LinkAdder::Failure::None:
+        return QString();
+    case LinkAdder::Failure::EmptyAddress:
+        return QStringLiteral("Nothing to add: the address is empty.");
+    case LinkAdder::Failure::RefusedScheme:
+        return QStringLiteral("Cannot add \"%1\": it is a %2: address, and Bramble keeps only web "
+                              "addresses (http and https).")
+            .arg(text, outcome.scheme);
+    case LinkAdder::Failure::NoSuchGroup:
+        return QStringLiteral("No group is named \"%1\".").arg(outcome.groupName);
+    case LinkAdder::Failure::Unavailable:
+        return QStringLiteral("The library is not open.");
+    }
+    return QString();
+}
+
+Message add(ModelContext *context, const Message &request, const FetchStarter &startFetch)
+{
+    const QString text = InstanceProtocol::text(request, "url");
+    std::optional<QString> groupName;
+    if (request.contains("group"))
+        groupName = InstanceProtocol::text(request, "group");
+    const LinkAdder::Outcome added = LinkAdder::addToGroup(context, groupName, text);
+    if (!added.link)
+        return InstanceProtocol::failure(addFailure(added, text));
+    Message answer = InstanceProtocol::success();
+    answer["url"] = utf8(added.link->urlString());
+    answer["group"] = utf8(added.groupName);
+    if (startFetch)
+        startFetch(added.link);
+    return answer;
+}
+
+QCoro::Task<Message> import(DataExchange *exchange, Message request)
+{
+    if (!exchange)
+        co_return InstanceProtocol::failure(QStringLiteral("The library is not open."));
+    const QString path = InstanceProtocol::text(request, "path");
+    QCoro::Task<ImportResult> importing = exchange->importData(path);
+    const ImportResult imported = co_await importing;
+    if (!imported.ok)
+        co_return InstanceProtocol::failure(
+            imported.error.isEmpty() ? QStringLiteral("Unknown error") : imported.error);
+    Message answer = InstanceProtocol::success();
+    answer["groupCount"] = imported.groupCount;
+    answer["linkCount"] = imported.linkCount;
+    co_return answer;
+}
+
+Message pendingToMessage(const QList<DataExchange::RefreshTarget> &targets)
+{
+    Message list = Message::array();
+    for (const DataExchange::RefreshTarget &target : targets) {
+        if (target.item)
+            list.push_back({ { "id", target.item->id() }, { "keepSummary", target.summaryFromFile } });
+    }
+    return list;
+}
+
+QList<DataExchange::RefreshTarget> pendingFromMessage(ModelContext *context, const Message &answer)
+{
+    QList<DataExchange::RefreshTarget> targets;
+    const auto list = answer.find("pending");
+    if (!context || list == answer.end() || !list->is_array())
+        return targets;
+    for (const Message &entry : *list) {
+        if (!entry.is_object() || !entry.contains("id") || !entry["id"].is_number_integer())
+            continue;
+        BookmarkItem *item = context->item(entry["id"].get<qint64>());
+        if (!item)
+            continue;
+        const bool keep = entry.contains("keepSummary") && entry["keepSummary"].is_boolean()
+            && entry["keepSummary"].get<bool>();
+        targets.append({ item, keep });
+    }
+    return targets;
+}
+
+} // namespace LibraryRequests

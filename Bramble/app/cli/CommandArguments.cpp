@@ -1,0 +1,76 @@
+#include "app/cli/CommandArguments.h"
+
+namespace {
+const char *const usage
+    = "Usage: bramble [COMMAND] [OPTIONS]\n"
+      "\n"
+      "Without a command, starts the Bramble window.\n"
+      "\n"
+      "Commands:\n"
+      "  list [--group NAME] [--json]   the groups in sidebar order and their links\n"
+      "  add URL [--group NAME]         add a link and fetch its title, summary and icon\n"
+      "  metadata URL [--json]          fetch an address's metadata without storing it\n"
+      "  export FILE                    write the whole library to a JSON file\n"
+      "  import FILE                    add the groups and links of a JSON file\n"
+      "\n"
+      "While the window is open, add and import are handed to it.\n"
+      "\n"
+      "Options:\n"
+      "  -h, --help                     show this help\n"
+      "  -v, --version                  show the version\n";
+
+const QStringList commands = { QStringLiteral("list"), QStringLiteral("add"), QStringLiteral("metadata"),
+    QStringLiteral("export"), QStringLiteral("import") };
+} // namespace
+
+const char *CommandArguments::usageText()
+{
+    return usage;
+}
+
+bool CommandArguments::isCommand(const QString &word)
+{
+    return commands.contains(word);
+}
+
+std::optional<QString> CommandArguments::parse(
+    const QString &command, const QStringList &words, CommandArguments *arguments)
+{
+    arguments->command = command;
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        const QString &word = words[i];
+        if (word == QStringLiteral("--json")) {
+            arguments->json = true;
+        } else if (word == QStringLiteral("--group")) {
+            if (i + 1 >= words.size())
+                return QStringLiteral("--group needs a group name");
+            arguments->group = words[++i];
+        } else if (word.startsWith(QStringLiteral("--group="))) {
+            arguments->group = word.mid(8);
+        } else if (word == QStringLiteral("--")) {
+            arguments->positional += words.mid(i + 1);
+            break;
+        } else if (word.startsWith(QLatin1Char('-')) && word.size() > 1) {
+            return QStringLiteral("unknown option %1").arg(word);
+        } else {
+            arguments->positional << word;
+        }
+    }
+    const bool takesJson = command == QStringLiteral("list") || command == QStringLiteral("metadata");
+    const bool takesGroup = command == QStringLiteral("list") || command == QStringLiteral("add");
+    const qsizetype wanted = command == QStringLiteral("list") ? 0 : 1;
+    if (arguments->json && !takesJson)
+        return QStringLiteral("%1 does not take --json").arg(command);
+    if (arguments->group && !takesGroup)
+        return QStringLiteral("%1 does not take --group").arg(command);
+    if (arguments->positional.size() != wanted) {
+        if (wanted == 0)
+            return QStringLiteral("list takes no arguments");
+        return QStringLiteral("%1 needs exactly one %2")
+            .arg(command,
+                command == QStringLiteral("add") || command == QStringLiteral("metadata")
+                    ? QStringLiteral("URL")
+                    : QStringLiteral("FILE"));
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// The words after `bramble`, checked against what each command takes.
+struct CommandArguments
+{
+    QString command;
+    QStringList positional;
+    std::optional<QString> group;
+    bool json = false;
+
+    static const char *usageText();
+    static bool isCommand(const QString &word);
+    // Reads what follows the command; returns an error text for anything it does not accept.
+    static std::optional<QString> parse(
+        const QString &command, const QStringList &words, CommandArguments *out);
+};

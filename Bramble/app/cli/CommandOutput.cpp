@@ -1,0 +1,44 @@
+#include "app/cli/CommandOutput.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+FILE *g_results = stdout;
+
+void write(FILE *file, const QByteArray &bytes)
+{
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), file);
+    std::fflush(file);
+}
+} // namespace
+
+void CommandOutput::separateResults()
+{
+    std::fflush(stdout);
+    const int resultsFd = ::dup(STDOUT_FILENO);
+    if (resultsFd < 0)
+        return;
+    FILE *results = ::fdopen(resultsFd, "w");
+    if (!results) {
+        ::close(resultsFd);
+        return;
+    }
+    ::dup2(STDERR_FILENO, STDOUT_FILENO);
+    g_results = results;
+}
+
+void CommandOutput::result(const QString &line)
+{
+    write(g_results, line.toUtf8() + '\n');
+}
+
+void CommandOutput::resultBytes(const QByteArray &bytes)
+{
+    write(g_results, bytes);
+}
+
+void CommandOutput::complain(const QString &line)
+{
+    write(stderr, line.toUtf8() + '\n');
+}

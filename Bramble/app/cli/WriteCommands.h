@@ -1,0 +1,15 @@
+#pragma once
+
+#include "app/cli/CommandArguments.h"
+
+#include <QCoroTask>
+
+// The commands that change the library. When another process holds it (the window, or another
+// such command) they hand their request to it; otherwise they take the library themselves and
+// answer the other processes while they work (CommandHost).
+namespace WriteCommands {
+
+QCoro::Task<int> add(CommandArguments arguments);
+QCoro::Task<int> importLibrary(CommandArguments arguments);
+
+} // namespace WriteCommands

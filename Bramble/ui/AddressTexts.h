@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+
+// What the window says about addresses it will not keep or cannot open, in one voice.
+namespace AddressTexts {
+
+// Why text with this scheme ("ftp") is not kept as a link.
+QString refusedScheme(const QString &scheme);
+// Why the stored address cannot be opened; empty when it can.
+QString cannotOpen(const QString &urlString);
+
+} // namespace AddressTexts
