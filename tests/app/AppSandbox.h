@@ -30,6 +30,10 @@ public:
             QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
+    // Analytics on, reporting to service (a loopback address): without a service the program
+    // records and prints no signal at all.
+    void reportTo(const QString &service) { m_analyticsService = service; }
+
     QString storePath() const { return m_dir.filePath(QStringLiteral("data/Bramble/Bramble.sqlite")); }
     QString runtimeDir() const { return m_dir.filePath(QStringLiteral("runtime")); }
 
@@ -44,6 +48,10 @@ public:
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir());
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("DO_NOT_TRACK"), QStringLiteral("1"));
+        if (!m_analyticsService.isEmpty()) {
+            env.remove(QStringLiteral("DO_NOT_TRACK"));
+            env.insert(QStringLiteral("BRAMBLE_TELEMETRY_URL"), m_analyticsService);
+        }
         return env;
     }
 
@@ -113,6 +121,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    QString m_analyticsService;
 };
 
 inline QByteArray readFile(const QString &path)

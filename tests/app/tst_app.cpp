@@ -28,6 +28,8 @@ private Q_SLOTS:
     {
         Sandbox sandbox;
         sandbox.createStore();
+        // Nothing listens there; the lines are printed all the same.
+        sandbox.reportTo(QStringLiteral("http://127.0.0.1:9"));
         auto window = sandbox.launch();
         Output output(window.get());
         const QString expected
