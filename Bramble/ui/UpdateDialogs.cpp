@@ -1,5 +1,6 @@
 #include "UpdateDialogs.h"
 
+#include "Alerts.h"
 #include "LinkOpener.h"
 #include "Symbols.h"
 #include "update/ByteCountFormatter.h"
@@ -92,8 +93,10 @@ void UpdateDialogs::showUpdateFound(const AppcastItem &item, std::function<void(
     const QString current = m_model ? m_model->currentVersion() : QStringLiteral("Unknown");
     auto *subtitle = new QLabel(QStringLiteral("Bramble %1 is now available - you have %2. Would you like to "
                                                "install it now?")
-                                    .arg(item.displayVersionString.toHtmlEscaped(), current.toHtmlEscaped()),
+                                    .arg(item.displayVersionString, current),
         dialog);
+    // The version comes from the unsigned feed: never let it be read as markup.
+    subtitle->setTextFormat(Qt::PlainText);
     subtitle->setObjectName(QStringLiteral("updateFoundSummary"));
     subtitle->setWordWrap(true);
     texts->addWidget(title);
@@ -224,6 +227,7 @@ void UpdateDialogs::showMessage(
     box->setObjectName(QStringLiteral("updateMessage"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setInformativeText(informative);
+    Alerts::makePlain(box);
     box->setIconPixmap(Symbols::applicationIcon().pixmap(48, 48));
     m_message = box;
     box->open();

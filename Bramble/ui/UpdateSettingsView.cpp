@@ -304,6 +304,9 @@ UpdateSettingsView::UpdateSettingsView(UpdaterViewModel *model, QWidget *parent)
     layout->addWidget(divider(this));
     layout->addWidget(m_manual);
     layout->addStretch(1);
+    // Versions, titles and errors may come from the unsigned feed; none of it is markup.
+    for (QLabel *label : findChildren<QLabel *>())
+        label->setTextFormat(Qt::PlainText);
     if (model)
         connect(model, &UpdaterViewModel::stateChanged, this, &UpdateSettingsView::refresh);
     m_clock.setInterval(30 * 1000);

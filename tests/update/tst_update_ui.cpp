@@ -72,6 +72,7 @@ private Q_SLOTS:
     void releaseNotesKeepTextAndWebLinksOnly();
     void releaseNotesAreCutAndOpenOnlyWebLinks();
     void tabSaysWhenThisBuildHasNoUpdates();
+    void feedTextsAreNeverMarkup();
 };
 
 void UpdateUiTest::settingsTabBeforeAnyCheck()
@@ -461,3 +462,33 @@ void UpdateUiTest::tabSaysWhenThisBuildHasNoUpdates()
 
 BRAMBLE_TEST_MAIN(UpdateUiTest)
 #include "tst_update_ui.moc"
+
+// A feed may name its version "<img src=…>": the tab and the dialog show those characters, never
+// an image or a link.
+void UpdateUiTest::feedTextsAreNeverMarkup()
+{
+    Rig rig;
+    UpdaterViewModel model(configurationFor(rig));
+    UpdateSettingsView view(&model);
+    view.show();
+    ConsoleCapture console;
+    AppcastItem item;
+    item.versionString = QStringLiteral("11");
+    item.displayVersionString = QStringLiteral("<img src=\"/dev/zero\"><b>1.11</b>");
+    item.fileURL = QUrl(rig.feedURL + QStringLiteral("B.tar.gz"));
+    item.contentLength = 1000;
+    model.updaterDidFindValidUpdate(nullptr, item);
+    auto *status = child<QLabel>(&view, "statusText");
+    QCOMPARE(status->textFormat(), Qt::PlainText);
+    QVERIFY(status->text().contains(item.displayVersionString));
+    for (QLabel *label : view.findChildren<QLabel *>())
+        QVERIFY2(label->textFormat() == Qt::PlainText, qPrintable(label->objectName()));
+
+    UpdateDialogs dialogs(&model);
+    dialogs.showUpdateFound(item, [](UpdateDialogs::Choice) {});
+    QVERIFY(dialogs.updateFoundDialog());
+    auto *summary = child<QLabel>(dialogs.updateFoundDialog(), "updateFoundSummary");
+    QCOMPARE(summary->textFormat(), Qt::PlainText);
+    QVERIFY(summary->text().contains(QStringLiteral("Bramble <img src=\"/dev/zero\"><b>1.11</b> is now")));
+    console.lines();
+}
