@@ -1,6 +1,7 @@
 #include "ModelContainer.h"
 
 #include "ModelContext.h"
+#include "SchemaUpgrade.h"
 #include "platform/Console.h"
 
 #include <QAtomicInt>
@@ -18,6 +19,8 @@ namespace {
 
 QAtomicInt connectionCounter;
 
+// The schema of version 1.0.0, as the first stores were written. Never changed: later
+// versions change it through the steps of SchemaUpgrade.
 const char *const schemaStatements[] = {
     "CREATE TABLE metadata (key TEXT PRIMARY KEY, value TEXT NOT NULL)",
     "CREATE TABLE groups (id INTEGER PRIMARY KEY, name TEXT NOT NULL, createdAt INTEGER NOT NULL, "
@@ -31,8 +34,9 @@ const char *const schemaStatements[] = {
     "NULL)",
 };
 
-// Checks the file without writing to it. Returns true when the schema must still be created.
-bool inspect(QSqlDatabase &db, bool *fresh, QString *error)
+// Checks the file without writing to it. Returns true when it can be opened: fresh (the schema
+// must still be created) or holding the schema version given back in storedVersion.
+bool inspect(QSqlDatabase &db, bool *fresh, QString *recorded, QString *error)
 {
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'"))) {
@@ -59,7 +63,7 @@ bool inspect(QSqlDatabase &db, bool *fresh, QString *error)
     }
     const QString stored = query.value(0).toString();
     const QVersionNumber storedVersion = QVersionNumber::fromString(stored);
-    const QVersionNumber ours = QVersionNumber::fromString(QLatin1String(ModelContainer::schemaVersion));
+    const QVersionNumber ours = QVersionNumber::fromString(ModelContainer::schemaVersion());
     if (storedVersion.isNull()) {
         *error = QStringLiteral("The store records an unreadable schema version \"%1\"").arg(stored);
         return false;
@@ -67,9 +71,10 @@ bool inspect(QSqlDatabase &db, bool *fresh, QString *error)
     if (storedVersion > ours) {
         *error = QStringLiteral(
             "The store was written by a newer version of Bramble (schema %1; this version reads %2)")
-                     .arg(stored, QLatin1String(ModelContainer::schemaVersion));
+                     .arg(stored, ModelContainer::schemaVersion());
         return false;
     }
+    *recorded = stored;
     return true;
 }
 
@@ -162,6 +167,11 @@ std::optional<ModelContainer::RemovedImport> removeUnfinishedImport(
 
 } // namespace
 
+QString ModelContainer::schemaVersion()
+{
+    return SchemaUpgrade::currentVersion();
+}
+
 QString ModelContainer::defaultStorePath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
@@ -187,22 +197,26 @@ std::unique_ptr<ModelContainer> ModelContainer::open(const QString &path, QStrin
             // Opening may wait a moment for a writer; the context's saves wait far less.
             db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=1000"));
             bool fresh = false;
+            QString storedVersion;
             if (!db.open()) {
                 message = db.lastError().text();
-            } else if (inspect(db, &fresh, &message)) {
+            } else if (inspect(db, &fresh, &storedVersion, &message)) {
                 // Only now is the file known to be ours, so only now may anything be written.
                 ok = exec(db, QStringLiteral("PRAGMA foreign_keys = ON"), &message)
                     && exec(db, QStringLiteral("PRAGMA journal_mode = WAL"), &message)
                     && exec(db, QStringLiteral("PRAGMA synchronous = NORMAL"), &message);
                 if (ok && fresh) {
+                    // The base schema and every step after it, so that a new store is exactly
+                    // what an upgraded one is.
                     ok = db.transaction();
                     for (const char *statement : schemaStatements)
                         ok = ok && exec(db, QLatin1String(statement), &message);
+                    ok = ok && SchemaUpgrade::runSteps(db, SchemaUpgrade::baseVersion(), &message);
                     QSqlQuery query(db);
                     ok = ok
                         && query.prepare(
                             QStringLiteral("INSERT INTO metadata (key, value) VALUES ('schemaVersion', ?)"));
-                    query.bindValue(0, QLatin1String(schemaVersion));
+                    query.bindValue(0, schemaVersion());
                     ok = ok && query.exec();
                     if (ok && !db.commit()) {
                         message = db.lastError().text();
@@ -214,6 +228,8 @@ std::unique_ptr<ModelContainer> ModelContainer::open(const QString &path, QStrin
                         db.rollback();
                     }
                 }
+                if (ok && !fresh && storedVersion != schemaVersion())
+                    ok = SchemaUpgrade::upgrade(db, path, storedVersion, &message);
                 std::optional<QSet<qint64>> unfinished;
                 if (ok)
                     unfinished = unfinishedImportGroups(db, &message);

@@ -13,7 +13,9 @@ class ModelContainer : public QObject
     Q_OBJECT
 
 public:
-    static constexpr const char *schemaVersion = "1.0.0";
+    // The schema version this program reads and writes; older stores are upgraded on opening
+    // (SchemaUpgrade), newer ones refused.
+    static QString schemaVersion();
     // An import lists the groups it has created so far under keys with this prefix in the
     // store's metadata table, and removes its keys in the transaction of its last save: keys
     // found when the store opens belong to an import that did not finish.
