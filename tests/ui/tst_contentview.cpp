@@ -315,8 +315,8 @@ private Q_SLOTS:
         for (QAction *action : menu->actions())
             texts << (action->isSeparator() ? QStringLiteral("|") : action->text());
         QCOMPARE(texts,
-            (QStringList { QStringLiteral("重命名"), QStringLiteral("删除"), QStringLiteral("|"),
-                QStringLiteral("上移"), QStringLiteral("下移") }));
+            (QStringList { QStringLiteral("重命名"), QStringLiteral("刷新信息"), QStringLiteral("删除"),
+                QStringLiteral("|"), QStringLiteral("上移"), QStringLiteral("下移") }));
         for (QAction *action : menu->actions())
             QVERIFY(action->isEnabled());
         menu->close();
