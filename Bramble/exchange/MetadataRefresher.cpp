@@ -87,22 +87,15 @@ bool MetadataRefresher::apply(BookmarkItem *item, RefreshMode mode, const LinkMe
         return false;
     const QString placeholder = QString::fromUtf8(DataExchange::placeholderSummary);
     const bool overwrite = mode == RefreshMode::Overwrite;
-    bool changed = false;
-    if (metadata.title && (overwrite || lacksText(item->title(), item->urlString()))) {
-        changed |= item->title() != metadata.title;
+    if (metadata.title && (overwrite || lacksText(item->title(), item->urlString())))
         item->setTitle(metadata.title);
-    }
     // The host-name fallback never replaces a summary someone wrote.
     if (metadata.summary
-        && ((overwrite && metadata.summaryFromPage) || lacksText(item->summary(), placeholder))) {
-        changed |= item->summary() != metadata.summary;
+        && ((overwrite && metadata.summaryFromPage) || lacksText(item->summary(), placeholder)))
         item->setSummary(metadata.summary);
-    }
-    if (metadata.iconData && (overwrite || !item->iconData())) {
-        changed |= item->iconData() != metadata.iconData;
+    if (metadata.iconData && (overwrite || !item->iconData()))
         item->setIconData(metadata.iconData);
-    }
-    return changed;
+    return true;
 }
 
 QCoro::Task<> MetadataRefresher::lane()

@@ -46,7 +46,7 @@ public:
     int remaining() const;
 
     // Writes what a fetch found into the link, as its mode allows. The placeholder summary and
-    // an address standing in for the title count as missing. Returns whether anything changed.
+    // an address standing in for the title count as missing. Returns false for a link that is gone.
     static bool apply(BookmarkItem *item, RefreshMode mode, const LinkMetadata &metadata);
 
 Q_SIGNALS:
