@@ -16,6 +16,7 @@
 #include "ui/ContentView.h"
 #include "ui/GroupsMenuBarView.h"
 #include "ui/LinkOpener.h"
+#include "ui/RefreshStatusView.h"
 #include "ui/SettingsView.h"
 #include "ui/Symbols.h"
 #include "ui/UpdateDialogs.h"
@@ -73,6 +74,7 @@ QCoro::Task<> startWindow(SingleInstance *instance, std::unique_ptr<BrambleApp> 
     *app = std::make_unique<BrambleApp>(std::move(container));
     BrambleApp *bramble = app->get();
     bramble->serve(instance);
+    bramble->serveRefresh(instance);
     bramble->showMainWindow();
     bramble->showTrayMenu();
     // The real window is up before the waiting one goes, so the application never stands
@@ -119,6 +121,8 @@ BrambleApp::BrambleApp(std::unique_ptr<ModelContainer> container, QObject *paren
     , m_dataExchange(std::make_unique<DataExchange>(m_sharedModelContainer->mainContext()))
     , m_updaterViewModel(new UpdaterViewModel(this))
 {
+    // The window works the store's refresh queue whenever links join it ("刷新信息", imports).
+    m_dataExchange->setWorksQueueWhenItGrows(true);
     connect(m_updaterViewModel, &UpdaterViewModel::relaunchRequested, this,
         [](const QString &program, const QStringList &arguments) {
             UpdateRelaunch::relaunchAndQuit(program, arguments);
@@ -161,6 +165,7 @@ MainWindow *BrambleApp::mainWindow()
                 return new BookmarkListView(group, context, parent);
             });
         m_mainWindow->addAfterAbout(checkForUpdatesAction(m_updaterViewModel, true, m_mainWindow.get()));
+        m_mainWindow->addStatusWidget(new RefreshStatusView(m_dataExchange.get()));
         m_updateDialogs = new UpdateDialogs(m_updaterViewModel, m_mainWindow.get());
         m_updaterViewModel->setUserDriver(m_updateDialogs);
         auto *settings = new QAction(QStringLiteral("Settings…"), m_mainWindow.get());
@@ -257,10 +262,23 @@ void BrambleApp::serve(SingleInstance *instance)
         });
 }
 
+void BrambleApp::serveRefresh(SingleInstance *instance)
+{
+    using Message = InstanceProtocol::Message;
+    instance->setHandler(
+        QLatin1String(InstanceProtocol::refresh), [this](Message request) -> QCoro::Task<Message> {
+            Message answer = LibraryRequests::refresh(
+                m_dataExchange.get(), m_sharedModelContainer->mainContext(), request);
+            answer["host"] = InstanceProtocol::windowHost;
+            co_return answer;
+        });
+}
+
 void BrambleApp::takeOverRefresh(const InstanceProtocol::Message &handOver)
 {
     const QList<DataExchange::RefreshTarget> pending
         = LibraryRequests::pendingFromMessage(m_sharedModelContainer->mainContext(), handOver);
-    if (!pending.isEmpty())
-        m_dataExchange->enqueueRefresh(pending);
+    // Also works what the store's queue already holds: left by an earlier run, or by the
+    // command that handed over.
+    m_dataExchange->enqueueRefresh(pending);
 }

@@ -52,6 +52,8 @@ public:
     void serve(SingleInstance *instance);
     // Fetches the metadata of the links a command that handed over the library left waiting.
     void takeOverRefresh(const InstanceProtocol::Message &handOver);
+    // Answers the command line's refresh requests.
+    void serveRefresh(SingleInstance *instance);
 
 private:
     // Declared first so it outlives every window that works on it.

@@ -78,6 +78,8 @@ int CommandLine::run(int argc, char **argv)
         body = [arguments] { return ReadCommands::metadata(arguments); };
     else if (command == QStringLiteral("export"))
         body = [arguments] { return ReadCommands::exportLibrary(arguments); };
+    else if (command == QStringLiteral("refresh"))
+        body = [arguments] { return WriteCommands::refresh(arguments); };
     else
         body = [arguments] { return WriteCommands::importLibrary(arguments); };
 

@@ -12,10 +12,12 @@
 //
 //   activate              show the window         answer "host": "window" or "command"
 //   release               (to a command) finish the link in hand, save and let go of the
-//                         library; answer "pending": [{"id", "keepSummary"}] links whose
-//                         metadata is still to be fetched
+//                         library; answer "pending": [{"id", "mode"}] links whose
+//                         metadata is still to be fetched (they also stay queued in the store)
 //   add    url [group]    add a link as the add alert does      answer "url", "group"
 //   import path           import a file as the settings do      answer "groupCount", "linkCount"
+//   refresh [group] [all] work the metadata queue; with all, put every link (of the group)
+//                         on it first                             answer "queued", "waiting"
 namespace InstanceProtocol {
 
 using Message = nlohmann::ordered_json;
@@ -24,6 +26,7 @@ inline constexpr const char *activate = "activate";
 inline constexpr const char *release = "release";
 inline constexpr const char *add = "add";
 inline constexpr const char *import = "import";
+inline constexpr const char *refresh = "refresh";
 
 inline constexpr const char *windowHost = "window";
 inline constexpr const char *commandHost = "command";

@@ -2,6 +2,7 @@
 
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
+#include "model/GroupListModel.h"
 #include "model/ModelContext.h"
 
 namespace LibraryRequests {
@@ -22,11 +23,56 @@ Message addRequest(const QString &text, const std::optional<QString> &groupName)
     return request;
 }
 
-Message importRequest(const QString &absolutePath)
+Message importRequest(const QString &absolutePath, bool refresh)
 {
     Message request = InstanceProtocol::request(InstanceProtocol::import);
     request["path"] = utf8(absolutePath);
+    if (!refresh)
+        request["refresh"] = false;
     return request;
+}
+
+Message refreshRequest(const std::optional<QString> &groupName, bool all)
+{
+    Message request = InstanceProtocol::request(InstanceProtocol::refresh);
+    if (groupName)
+        request["group"] = utf8(*groupName);
+    request["all"] = all;
+    return request;
+}
+
+BookmarkGroup *groupNamed(ModelContext *context, const QString &name)
+{
+    if (!context)
+        return nullptr;
+    for (BookmarkGroup *group : GroupListModel::ordered(context)) {
+        if (group->name() == name)
+            return group;
+    }
+    return nullptr;
+}
+
+Message refresh(DataExchange *exchange, ModelContext *context, const Message &request)
+{
+    if (!exchange || !context)
+        return InstanceProtocol::failure(QStringLiteral("The library is not open."));
+    BookmarkGroup *group = nullptr;
+    if (request.contains("group")) {
+        const QString name = InstanceProtocol::text(request, "group");
+        group = groupNamed(context, name);
+        if (!group)
+            return InstanceProtocol::failure(QStringLiteral("No group is named \"%1\".").arg(name));
+    }
+    const bool all = request.contains("all") && request["all"].is_boolean() && request["all"].get<bool>();
+    int queued = 0;
+    if (all)
+        queued = exchange->refreshAll(group);
+    else
+        exchange->resumeRefresh();
+    Message answer = InstanceProtocol::success();
+    answer["queued"] = queued;
+    answer["waiting"] = exchange->remainingRefreshCount();
+    return answer;
 }
 
 QString addFailure(const LinkAdder::Outcome &outcome, const QString &text)
@@ -70,8 +116,14 @@ QCoro::Task<Message> import(DataExchange *exchange, Message request)
     if (!exchange)
         co_return InstanceProtocol::failure(QStringLiteral("The library is not open."));
     const QString path = InstanceProtocol::text(request, "path");
+    const bool refresh = !(
+        request.contains("refresh") && request["refresh"].is_boolean() && !request["refresh"].get<bool>());
+    QPointer<DataExchange> guard(exchange);
+    exchange->setRefreshAfterImport(refresh);
     QCoro::Task<ImportResult> importing = exchange->importData(path);
     const ImportResult imported = co_await importing;
+    if (guard)
+        guard->setRefreshAfterImport(true);
     if (!imported.ok)
         co_return InstanceProtocol::failure(
             imported.error.isEmpty() ? QStringLiteral("Unknown error") : imported.error);
@@ -86,7 +138,7 @@ Message pendingToMessage(const QList<DataExchange::RefreshTarget> &targets)
     Message list = Message::array();
     for (const DataExchange::RefreshTarget &target : targets) {
         if (target.item)
-            list.push_back({ { "id", target.item->id() }, { "keepSummary", target.summaryFromFile } });
+            list.push_back({ { "id", target.item->id() }, { "mode", int(target.mode) } });
     }
     return list;
 }
@@ -103,9 +155,10 @@ QList<DataExchange::RefreshTarget> pendingFromMessage(ModelContext *context, con
         BookmarkItem *item = context->item(entry["id"].get<qint64>());
         if (!item)
             continue;
-        const bool keep = entry.contains("keepSummary") && entry["keepSummary"].is_boolean()
-            && entry["keepSummary"].get<bool>();
-        targets.append({ item, keep });
+        const bool overwrite = entry.contains("mode") && entry["mode"].is_number_integer()
+            && entry["mode"].get<int>() == int(DataExchange::RefreshMode::Overwrite);
+        targets.append({ item,
+            overwrite ? DataExchange::RefreshMode::Overwrite : DataExchange::RefreshMode::FillMissing });
     }
     return targets;
 }

@@ -9,6 +9,7 @@
 #include <QString>
 #include <functional>
 
+class BookmarkGroup;
 class BookmarkItem;
 class ModelContext;
 
@@ -21,12 +22,20 @@ using Message = InstanceProtocol::Message;
 using FetchStarter = std::function<void(BookmarkItem *link)>;
 
 Message addRequest(const QString &text, const std::optional<QString> &groupName);
-Message importRequest(const QString &absolutePath);
+// Without refresh the holder stores and queues the links but does not fetch them.
+Message importRequest(const QString &absolutePath, bool refresh = true);
+Message refreshRequest(const std::optional<QString> &groupName, bool all);
 
 // Adds the request's link as the add alert does; the answer names the address and group.
 Message add(ModelContext *context, const Message &request, const FetchStarter &startFetch);
 // Imports the request's file as the settings window does.
 QCoro::Task<Message> import(DataExchange *exchange, Message request);
+
+// Puts the request's links on the refresh queue and works it; the answer says how many were
+// queued and how many wait now.
+Message refresh(DataExchange *exchange, ModelContext *context, const Message &request);
+// The first group of that name in sidebar order, or null.
+BookmarkGroup *groupNamed(ModelContext *context, const QString &name);
 
 // Why text was not added, for the command line; empty when it was.
 QString addFailure(const LinkAdder::Outcome &outcome, const QString &text);

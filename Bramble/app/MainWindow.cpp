@@ -94,10 +94,28 @@ bool MainWindow::event(QEvent *event)
     return QMainWindow::event(event);
 }
 
+void MainWindow::addStatusWidget(QWidget *widget)
+{
+    statusBar()->addPermanentWidget(widget);
+    m_statusWidgets.append(widget);
+    widget->installEventFilter(this);
+    updateStatusBar();
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent)
+        QMetaObject::invokeMethod(this, &MainWindow::updateStatusBar, Qt::QueuedConnection);
+    return QMainWindow::eventFilter(watched, event);
+}
+
 void MainWindow::updateStatusBar()
 {
     // The line under the list is there only while it has something to say.
-    statusBar()->setVisible(!m_saveProblem->text().isEmpty() || !statusBar()->currentMessage().isEmpty());
+    const bool widgetShown = std::any_of(m_statusWidgets.cbegin(), m_statusWidgets.cend(),
+        [](const QWidget *widget) { return !widget->isHidden(); });
+    statusBar()->setVisible(
+        widgetShown || !m_saveProblem->text().isEmpty() || !statusBar()->currentMessage().isEmpty());
 }
 
 void MainWindow::addAfterAbout(QAction *action)

@@ -32,6 +32,8 @@ public:
 
     // A line under the list, shown while saving keeps failing.
     QLabel *saveProblemLabel() const { return m_saveProblem; }
+    // A lasting line under the list, shown whenever the widget is visible.
+    void addStatusWidget(QWidget *widget);
     // A passing message under the list (what happened at start-up, for instance).
     void showNotice(const QString &text);
 
@@ -40,6 +42,7 @@ Q_SIGNALS:
 
 protected:
     bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void showAbout();
@@ -53,4 +56,5 @@ private:
     QAction *m_beforeQuitSeparator;
     QAction *m_quitAction;
     QLabel *m_saveProblem;
+    QList<QWidget *> m_statusWidgets;
 };

@@ -1,5 +1,6 @@
 #include "DataExchange.h"
 
+#include "MetadataRefresher.h"
 #include "metadata/MetadataFetcher.h"
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
@@ -72,7 +73,10 @@ DataExchange::DataExchange(ModelContext *context, QObject *parent)
     , m_context(context)
     , m_signalHook(defaultSignalHook())
     , m_fetch([](QString urlString) { return MetadataFetcher::fetchMetadata(urlString); })
-{ }
+    , m_refresher(new MetadataRefresher(context, this))
+{
+    connect(m_refresher, &MetadataRefresher::finished, this, &DataExchange::metadataRefreshFinished);
+}
 
 DataExchange::SignalHook DataExchange::defaultSignalHook()
 {
@@ -89,6 +93,7 @@ void DataExchange::setFetchFunction(FetchFunction fetch)
         m_fetch = std::move(fetch);
     else
         m_fetch = [](QString urlString) { return MetadataFetcher::fetchMetadata(urlString); };
+    m_refresher->setFetchFunction(m_fetch);
 }
 
 JSONDocument DataExchange::exportDocument() const
@@ -172,8 +177,7 @@ QCoro::Task<ImportResult> DataExchange::importData(QString path)
         co_return result;
     }
     if (!read.document) {
-        result.error
-            = read.failure == JSONReadFailure::CannotOpen ? QStringLiteral("Permission denied") : read.error;
+        result.error = read.error;
         setImporting(false);
         co_return result;
     }
@@ -188,8 +192,7 @@ QCoro::Task<ImportResult> DataExchange::importData(QString path)
     const int total = int(data.groups.size()) + data.linkCount();
     const double denominator = std::max(1, total);
     int done = 0;
-    QList<RefreshTarget> created;
-    created.reserve(data.linkCount());
+    int created = 0;
     const QString placeholder = QString::fromUtf8(placeholderSummary);
     Pacer pacer(turnBudget);
 
@@ -244,16 +247,17 @@ QCoro::Task<ImportResult> DataExchange::importData(QString path)
             item->setTitle(link.title ? *link.title : link.urlString);
             item->setSummary(link.summary ? *link.summary : placeholder);
             m_context->insert(item);
+            // Queued in the same save as the link, so that no crash leaves it waiting unnoticed.
+            m_context->setRefreshMode(item, RefreshMode::FillMissing);
+            ++created;
             pacer.created();
-            // A file written before the metadata arrived carries the placeholder: not a real summary.
-            created.append({ item, link.summary && *link.summary != placeholder });
             setProgress(++done / denominator);
         }
         if (!self || !m_context)
             break;
     }
     if (!self || !m_context) {
-        result.linkCount = int(created.size());
+        result.linkCount = created;
         result.error = QStringLiteral("The library was closed during the import.");
         if (self)
             setImporting(false);
@@ -267,32 +271,15 @@ QCoro::Task<ImportResult> DataExchange::importData(QString path)
     m_context->save();
 
     result.ok = true;
-    result.linkCount = int(created.size());
+    result.linkCount = created;
     setImporting(false);
-    enqueueRefresh(created);
+    if (m_refreshAfterImport)
+        resumeRefresh();
     sendSignal(QStringLiteral("data_imported"),
         { { QStringLiteral("groupCount"), QString::number(result.groupCount) },
             { QStringLiteral("linkCount"), QString::number(result.linkCount) } });
     co_return result;
 }
-
-namespace {
-// Writes what a fetch found the way a refresh does.
-bool applyMetadata(const DataExchange::RefreshTarget &target, const LinkMetadata &metadata)
-{
-    if (!isAlive(target.item))
-        return false;
-    BookmarkItem *item = target.item;
-    if (metadata.title)
-        item->setTitle(metadata.title);
-    // A host-name fallback may replace the placeholder, never what the file carried.
-    if (metadata.summary && (!target.summaryFromFile || metadata.summaryFromPage))
-        item->setSummary(metadata.summary);
-    if (metadata.iconData)
-        item->setIconData(metadata.iconData);
-    return true;
-}
-} // namespace
 
 QCoro::Task<int> DataExchange::refreshMetadata(QList<RefreshTarget> targets, FetchFunction fetch)
 {
@@ -310,53 +297,97 @@ QCoro::Task<int> DataExchange::refreshMetadata(QList<RefreshTarget> targets, Fet
         const QString urlString = target.item->urlString();
         QCoro::Task<LinkMetadata> fetching = fetch(urlString);
         const LinkMetadata metadata = co_await fetching;
-        refreshed += applyMetadata(target, metadata) ? 1 : 0;
+        refreshed += MetadataRefresher::apply(target.item, target.mode, metadata) ? 1 : 0;
     }
     co_return refreshed;
 }
 
+bool DataExchange::isRefreshingMetadata() const
+{
+    return m_refresher->isRunning();
+}
+
 void DataExchange::enqueueRefresh(const QList<RefreshTarget> &targets)
 {
-    m_refreshQueue += targets;
-    if (!m_refreshing && !m_refreshQueue.isEmpty())
-        workRefreshQueue();
+    if (!m_context)
+        return;
+    for (const RefreshTarget &target : targets) {
+        if (isAlive(target.item) && target.item->context() == m_context)
+            queueLinks({ target.item.data() }, target.mode);
+    }
+    resumeRefresh();
+}
+
+void DataExchange::queueLinks(const QList<BookmarkItem *> &links, RefreshMode mode)
+{
+    if (mode == RefreshMode::None)
+        return;
+    for (BookmarkItem *item : links) {
+        if (!isAlive(item) || !item->context())
+            continue;
+        ModelContext *context = item->context();
+        context->setRefreshMode(item, std::max(mode, context->refreshMode(item)));
+    }
+}
+
+void DataExchange::setWorksQueueWhenItGrows(bool works)
+{
+    disconnect(m_queueWatch);
+    if (!works || !m_context)
+        return;
+    m_lastQueueSize = m_context->refreshQueueSize();
+    m_queueWatch = connect(m_context, &ModelContext::refreshQueueChanged, this, [this](int waiting) {
+        const bool grew = waiting > m_lastQueueSize;
+        m_lastQueueSize = waiting;
+        if (grew)
+            resumeRefresh();
+    });
+}
+
+void DataExchange::resumeRefresh()
+{
+    m_refresher->start();
+}
+
+int DataExchange::refreshAll(BookmarkGroup *group)
+{
+    if (!m_context)
+        return 0;
+    QList<RefreshTarget> targets;
+    for (BookmarkItem *item : group ? group->bookmarks() : m_context->items())
+        targets.append({ item, RefreshMode::Overwrite });
+    // In creation order, whatever the group's collection order is: the queue sorts by itself.
+    enqueueRefresh(targets);
+    return int(std::count_if(
+        targets.cbegin(), targets.cend(), [](const RefreshTarget &t) { return isAlive(t.item); }));
+}
+
+void DataExchange::stopRefresh()
+{
+    m_refresher->stop();
 }
 
 QList<DataExchange::RefreshTarget> DataExchange::takePendingRefresh()
 {
+    m_refresher->stop();
     QList<RefreshTarget> pending;
-    pending.swap(m_refreshQueue);
-    pending.removeIf([](const RefreshTarget &target) { return !isAlive(target.item); });
+    if (!m_context)
+        return pending;
+    for (BookmarkItem *item : m_context->waitingItems()) {
+        if (isAlive(item) && !m_refresher->isFetching(item))
+            pending.append({ item, m_context->refreshMode(item) });
+    }
     return pending;
 }
 
-QCoro::Task<> DataExchange::workRefreshQueue()
+qsizetype DataExchange::pendingRefreshCount() const
 {
-    QPointer<DataExchange> self(this);
-    m_refreshing = true;
-    int refreshed = 0;
-    QElapsedTimer busy;
-    while (self && !m_refreshQueue.isEmpty()) {
-        // As in refreshMetadata: cache hits must not hold the main thread for all of them.
-        if (!busy.isValid() || busy.elapsed() >= turnBudget.count()) {
-            co_await QCoro::sleepFor(std::chrono::milliseconds(0));
-            busy.start();
-            if (!self || m_refreshQueue.isEmpty())
-                break;
-        }
-        const RefreshTarget target = m_refreshQueue.takeFirst();
-        if (!isAlive(target.item))
-            continue;
-        // The fetch function is copied: the exchange may be gone when the fetch ends.
-        const FetchFunction fetch = m_fetch;
-        QCoro::Task<LinkMetadata> fetching = fetch(target.item->urlString());
-        const LinkMetadata metadata = co_await fetching;
-        refreshed += applyMetadata(target, metadata) ? 1 : 0;
-    }
-    if (!self)
-        co_return;
-    m_refreshing = false;
-    Q_EMIT metadataRefreshFinished(refreshed);
+    return std::max(0, remainingRefreshCount() - m_refresher->inFlight());
+}
+
+int DataExchange::remainingRefreshCount() const
+{
+    return m_refresher->remaining();
 }
 
 void DataExchange::setProgress(double progress)

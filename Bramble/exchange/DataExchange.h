@@ -2,6 +2,7 @@
 
 #include "JSONDocument.h"
 #include "metadata/LinkMetadata.h"
+#include "model/ModelContext.h"
 
 #include <QCoroTask>
 #include <QList>
@@ -12,8 +13,9 @@
 #include <chrono>
 #include <functional>
 
+class BookmarkGroup;
 class BookmarkItem;
-class ModelContext;
+class MetadataRefresher;
 
 struct ExportResult
 {
@@ -67,52 +69,77 @@ public:
     QCoro::Task<ExportResult> writeDocument(JSONDocument document, QString path);
 
     // Reads path and adds its groups and links; existing records are never merged or replaced.
-    // Progress goes from 0 to 1 in creation order. On success sends "data_imported" and starts
-    // the metadata refresh, which outlives the returned task (see metadataRefreshFinished).
+    // Progress goes from 0 to 1 in creation order. The new links join the stored refresh queue
+    // in the same saves as the links themselves, to have only what the file lacked filled in.
+    // On success sends "data_imported" and starts working the queue (unless turned off with
+    // setRefreshAfterImport), which outlives the returned task (see metadataRefreshFinished).
     // All or nothing on disk: an import that does not finish is removed by the next owner of
     // the store (ModelContainer::unfinishedImportKeyPrefix). One import at a time.
     QCoro::Task<ImportResult> importData(QString path);
 
+    void setRefreshAfterImport(bool refresh) { m_refreshAfterImport = refresh; }
+
+    ModelContext *context() const { return m_context; }
     bool isImporting() const { return m_importing; }
     double importProgress() const { return m_progress; }
-    // A link is being fetched or waits for it.
-    bool isRefreshingMetadata() const { return m_refreshing; }
+    // The refresh queue is being worked.
+    bool isRefreshingMetadata() const;
 
+    using RefreshMode = ModelContext::RefreshMode;
     struct RefreshTarget
     {
         QPointer<BookmarkItem> item;
-        // The file carried a real summary, which a host-name fallback must not replace.
-        bool summaryFromFile = false;
+        // FillMissing for imported links; Overwrite for an explicit request.
+        RefreshMode mode = RefreshMode::FillMissing;
     };
     // One fetch at a time, in order; links deleted meanwhile (or whose group was) are skipped.
-    // Returns how many links were updated.
+    // Stores nothing about the queue. Returns how many links were updated.
     static QCoro::Task<int> refreshMetadata(QList<RefreshTarget> targets, FetchFunction fetch);
 
-    // The refresh after an import is a queue worked one link at a time; other work can join
-    // it (links handed over by another process) and leave it (handed on to another one).
+    // Puts links on the store's refresh queue (a link already waiting keeps the stronger of the
+    // two modes) and works the queue. Any import path hands its new links here.
     void enqueueRefresh(const QList<RefreshTarget> &targets);
-    // Takes every link that waits and has not started; the one being fetched, if any, ends
-    // on its own, and metadataRefreshFinished follows.
+    // Puts links on their store's refresh queue without working it; a link already waiting
+    // keeps the stronger of the two modes. For views: whoever holds the store works it.
+    static void queueLinks(const QList<BookmarkItem *> &links, RefreshMode mode);
+    // Works what the store's queue holds, left by an earlier run or another process.
+    void resumeRefresh();
+    // Starts working the queue whenever links join it (the window does; a command decides itself).
+    void setWorksQueueWhenItGrows(bool works);
+    // Puts every link of group (null: of the library) on the queue to be fetched afresh, its
+    // title, summary and icon replaced by what arrives, and works the queue. Returns how many.
+    int refreshAll(BookmarkGroup *group = nullptr);
+    // Takes no further link; the fetches in flight end, then metadataRefreshFinished follows.
+    // The links still waiting stay on the store's queue.
+    void stopRefresh();
+    // Stops taking links and gives those still waiting and not in flight, for another process
+    // that takes over the store; they stay on its queue.
     QList<RefreshTarget> takePendingRefresh();
-    qsizetype pendingRefreshCount() const { return m_refreshQueue.size(); }
+    // Links waiting for their metadata and not being fetched.
+    qsizetype pendingRefreshCount() const;
+    // Links still without their metadata, being fetched or waiting.
+    int remainingRefreshCount() const;
+    MetadataRefresher *refresher() const { return m_refresher; }
 
 Q_SIGNALS:
     void importProgressChanged(double progress);
     void importingChanged(bool importing);
-    // The queue is empty again; refreshed counts the links updated since it last was.
+    // The queue is empty again, or its work was stopped; refreshed counts the links updated
+    // since the work started.
     void metadataRefreshFinished(int refreshed);
 
 private:
     void setProgress(double progress);
     void setImporting(bool importing);
     void sendSignal(const QString &name, const QMap<QString, QString> &parameters = {}) const;
-    QCoro::Task<> workRefreshQueue();
 
     QPointer<ModelContext> m_context;
     SignalHook m_signalHook;
     FetchFunction m_fetch;
     bool m_importing = false;
     double m_progress = 0;
-    QList<RefreshTarget> m_refreshQueue;
-    bool m_refreshing = false;
+    MetadataRefresher *m_refresher = nullptr;
+    bool m_refreshAfterImport = true;
+    QMetaObject::Connection m_queueWatch;
+    int m_lastQueueSize = 0;
 };

@@ -155,6 +155,10 @@ void ModelContext::remove(BookmarkItem *item)
         item->m_group->detachItem(item);
     m_items.remove(id);
     m_updatedItems.remove(id);
+    // The store's queue row goes with the link's.
+    m_refreshChanges.remove(id);
+    if (m_refreshQueue.erase(id) > 0)
+        Q_EMIT refreshQueueChanged(refreshQueueSize());
     if (!m_insertedItems.remove(id))
         m_deletedItems.insert(id);
     Q_EMIT itemRemoved(id);
@@ -186,7 +190,49 @@ bool ModelContext::hasChanges() const
 {
     return !m_insertedGroups.isEmpty() || !m_updatedGroups.isEmpty() || !m_deletedGroups.isEmpty()
         || !m_insertedItems.isEmpty() || !m_updatedItems.isEmpty() || !m_deletedItems.isEmpty()
-        || !m_storeValues.isEmpty();
+        || !m_storeValues.isEmpty() || !m_refreshChanges.isEmpty();
+}
+
+ModelContext::RefreshMode ModelContext::refreshMode(const BookmarkItem *item) const
+{
+    if (!item)
+        return RefreshMode::None;
+    const auto found = m_refreshQueue.find(item->m_id);
+    return found == m_refreshQueue.end() ? RefreshMode::None : found->second;
+}
+
+void ModelContext::setRefreshMode(BookmarkItem *item, RefreshMode mode)
+{
+    if (!item || item->m_context != this || item->m_deleted || refreshMode(item) == mode)
+        return;
+    if (mode == RefreshMode::None)
+        m_refreshQueue.erase(item->m_id);
+    else
+        m_refreshQueue[item->m_id] = mode;
+    m_refreshChanges.insert(item->m_id);
+    scheduleSave();
+    Q_EMIT refreshQueueChanged(refreshQueueSize());
+}
+
+BookmarkItem *ModelContext::nextWaitingItem(const QSet<qint64> &skip, const BookmarkGroup *group) const
+{
+    for (const auto &[id, mode] : m_refreshQueue) {
+        if (skip.contains(id))
+            continue;
+        BookmarkItem *item = m_items.value(id);
+        if (!group || (item && item->group() == group))
+            return item;
+    }
+    return nullptr;
+}
+
+QList<BookmarkItem *> ModelContext::waitingItems() const
+{
+    QList<BookmarkItem *> items;
+    items.reserve(qsizetype(m_refreshQueue.size()));
+    for (const auto &[id, mode] : m_refreshQueue)
+        items.append(m_items.value(id));
+    return items;
 }
 
 void ModelContext::setStoreValue(const QString &key, const std::optional<QString> &value)
@@ -443,6 +489,27 @@ bool ModelContext::save(QString *error)
             return fail(describe(query));
     }
 
+    if (!m_refreshChanges.isEmpty()) {
+        QSqlQuery queue(db);
+        QSqlQuery unqueue(db);
+        if (!queue.prepare(
+                QStringLiteral("INSERT OR REPLACE INTO refresh_queue (itemId, mode) VALUES (?, ?)"))
+            || !unqueue.prepare(QStringLiteral("DELETE FROM refresh_queue WHERE itemId = ?")))
+            return fail(describe(queue));
+        for (const qint64 id : std::as_const(m_refreshChanges)) {
+            // A link deleted meanwhile took its row with it.
+            if (!m_items.contains(id))
+                continue;
+            const auto waiting = m_refreshQueue.find(id);
+            QSqlQuery &statement = waiting == m_refreshQueue.end() ? unqueue : queue;
+            statement.bindValue(0, id);
+            if (waiting != m_refreshQueue.end())
+                statement.bindValue(1, int(waiting->second));
+            if (!statement.exec())
+                return fail(describe(statement));
+        }
+    }
+
     for (auto it = m_storeValues.cbegin(); it != m_storeValues.cend(); ++it) {
         const bool ok = it.value()
             ? run(QStringLiteral("INSERT OR REPLACE INTO metadata (key, value) VALUES (?, ?)"),
@@ -462,6 +529,7 @@ bool ModelContext::save(QString *error)
     m_updatedItems.clear();
     m_deletedItems.clear();
     m_storeValues.clear();
+    m_refreshChanges.clear();
     noteSaveSuccess();
     Q_EMIT saved();
     return true;
@@ -536,6 +604,20 @@ bool ModelContext::load(QString *error, const QSet<qint64> &hiddenGroups)
         }
         m_items.insert(item->m_id, item);
         m_nextItemId = std::max(m_nextItemId, item->m_id + 1);
+    }
+
+    if (!query.exec(QStringLiteral("SELECT itemId, mode FROM refresh_queue"))) {
+        if (error)
+            *error = describe(query);
+        return false;
+    }
+    while (query.next()) {
+        const int mode = query.value(1).toInt();
+        const qint64 id = query.value(0).toLongLong();
+        // Links of a hidden import are not loaded, and neither is their place in the queue.
+        if (m_items.contains(id) && mode >= int(RefreshMode::FillMissing)
+            && mode <= int(RefreshMode::Overwrite))
+            m_refreshQueue[id] = RefreshMode(mode);
     }
     return true;
 }

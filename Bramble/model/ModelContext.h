@@ -7,6 +7,7 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <chrono>
+#include <map>
 #include <optional>
 
 class BookmarkGroup;
@@ -44,6 +45,24 @@ public:
     void remove(BookmarkGroup *group);
     void remove(BookmarkItem *item);
 
+    // How the metadata of a link waiting for it may be written once it arrives.
+    enum class RefreshMode {
+        None = 0,
+        // Only what the link lacks: a title, a real summary, an icon (an import's links).
+        FillMissing = 1,
+        // Whatever arrives (an explicit request to refresh).
+        Overwrite = 2,
+    };
+    // The links waiting for their metadata, kept in the store so that the work goes on after a
+    // restart. Saved like any other change; a deleted link leaves the queue.
+    RefreshMode refreshMode(const BookmarkItem *item) const;
+    void setRefreshMode(BookmarkItem *item, RefreshMode mode);
+    int refreshQueueSize() const { return int(m_refreshQueue.size()); }
+    // The first waiting link in creation order whose identifier is not in skip and, when a
+    // group is given, that belongs to it.
+    BookmarkItem *nextWaitingItem(const QSet<qint64> &skip, const BookmarkGroup *group = nullptr) const;
+    QList<BookmarkItem *> waitingItems() const;
+
     // A value of the store's own key-value table (absent: remove the key), written with the
     // next save in the same transaction as the changes made so far. Keys name their owner.
     void setStoreValue(const QString &key, const std::optional<QString> &value);
@@ -79,6 +98,8 @@ Q_SIGNALS:
     // A stored field of an object changed; fields is a mask of BookmarkItem::Field values.
     void groupFieldsChanged(BookmarkGroup *group);
     void itemFieldsChanged(BookmarkItem *item, int fields);
+    // A link joined or left the refresh queue; waiting is its new size.
+    void refreshQueueChanged(int waiting);
     void saved();
     void saveFailed(const QString &error);
     // Set when a save has failed twice in a row, cleared by the next save that succeeds.
@@ -107,6 +128,8 @@ private:
     QHash<qint64, int> m_updatedItems; // id -> field mask
     QSet<qint64> m_deletedItems;
     QHash<QString, std::optional<QString>> m_storeValues;
+    std::map<qint64, RefreshMode> m_refreshQueue;
+    QSet<qint64> m_refreshChanges;
 
     bool m_autosave = true;
     bool m_saveScheduled = false;

@@ -1,5 +1,6 @@
 #include "ui/BookmarkListView.h"
 
+#include "exchange/DataExchange.h"
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
 #include "model/BookmarkListModel.h"
@@ -752,6 +753,10 @@ ContextMenu *BookmarkListView::createBookmarkMenu(BookmarkItem *bookmark, QWidge
         act([](BookmarkListView *view, BookmarkItem *item) { view->setEditingBookmark(item); }));
     connect(menu->addAction(QStringLiteral("复制链接")), &QAction::triggered, this,
         act([](BookmarkListView *view, BookmarkItem *item) { view->copyBookmarkLink(item); }));
+    connect(menu->addAction(QStringLiteral("刷新信息")), &QAction::triggered, this,
+        act([](BookmarkListView *, BookmarkItem *item) {
+            DataExchange::queueLinks({ item }, DataExchange::RefreshMode::Overwrite);
+        }));
     menu->addSeparator();
     connect(menu->addAction(QStringLiteral("上移")), &QAction::triggered, this,
         act([](BookmarkListView *view, BookmarkItem *item) { view->moveBookmarkUp(item); }));

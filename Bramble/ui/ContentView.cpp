@@ -1,5 +1,6 @@
 #include "ui/ContentView.h"
 
+#include "exchange/DataExchange.h"
 #include "model/BookmarkGroup.h"
 #include "model/DataSeeder.h"
 #include "model/GroupListModel.h"
@@ -490,6 +491,10 @@ ContextMenu *ContentView::createGroupMenu(BookmarkGroup *group, QWidget *parent)
     };
     connect(
         menu->addAction(QStringLiteral("重命名")), &QAction::triggered, this, act(&ContentView::beginRename));
+    connect(menu->addAction(QStringLiteral("刷新信息")), &QAction::triggered, this, [target] {
+        if (target && !target->isDeleted())
+            DataExchange::queueLinks(target->bookmarks(), DataExchange::RefreshMode::Overwrite);
+    });
     connect(menu->addDestructiveAction(QStringLiteral("删除")), &QAction::triggered, this,
         act(&ContentView::deleteGroup));
     menu->addSeparator();

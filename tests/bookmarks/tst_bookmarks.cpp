@@ -394,8 +394,9 @@ private Q_SLOTS:
             texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
             QVERIFY(action->isEnabled());
         }
-        QCOMPARE(
-            texts, QStringList({ "打开链接", "编辑链接", "复制链接", "-", "上移", "下移", "-", "删除" }));
+        QCOMPARE(texts,
+            QStringList(
+                { "打开链接", "编辑链接", "复制链接", "刷新信息", "-", "上移", "下移", "-", "删除" }));
         QVERIFY(ContextMenu::isDestructive(menu->actions().last()));
     }
 

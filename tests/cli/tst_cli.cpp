@@ -27,6 +27,8 @@
 #include <csignal>
 #include <httplib.h>
 #include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -332,9 +334,10 @@ private Q_SLOTS:
 
         Run imported = run({ QStringLiteral("import"), file });
         QCOMPARE(imported.status, 0);
-        QVERIFY(imported.out.contains(QStringLiteral("Importing... 100%\n")));
-        QVERIFY(imported.out.contains(QStringLiteral("Imported 1 groups and 1 links\n")));
-        QVERIFY(imported.out.endsWith(
+        // Progress goes to standard error; standard output carries only the result.
+        QVERIFY(imported.err.contains(QStringLiteral("Importing... 100%\n")));
+        QCOMPARE(imported.out, QStringLiteral("Imported 1 groups and 1 links\n"));
+        QVERIFY(imported.err.contains(
             QStringLiteral("Metadata 1/1: %1\n").arg(m_site.url(QStringLiteral("/page")))));
         const QString before = run({ QStringLiteral("list") }).out;
         QCOMPARE(before.count(QStringLiteral("默认分组 (1)")), 2);
@@ -411,12 +414,137 @@ private Q_SLOTS:
         gate()->open();
         QVERIFY(first.waitForFinished(30000));
         QCOMPARE(first.exitCode(), 0);
-        out += QString::fromUtf8(first.readAllStandardOutput());
-        // The total grows as links are handed over.
-        QVERIFY2(out.contains(QStringLiteral("Metadata 1/1: %1\n").arg(slow)), qPrintable(out));
-        QVERIFY2(out.endsWith(QStringLiteral("Metadata 2/2: %1\n").arg(other)), qPrintable(out));
+        const QString err = QString::fromUtf8(first.readAllStandardError());
+        // The handed link is fetched beside the slow one (either may end first); the total counts it.
+        QVERIFY2(err.contains(QStringLiteral("/2: %1\n").arg(other)), qPrintable(err));
+        QVERIFY2(err.contains(QStringLiteral("/2: %1\n").arg(slow)), qPrintable(err));
+        QVERIFY2(err.contains(QStringLiteral("Metadata 2/2: ")), qPrintable(err));
         QCOMPARE(run({ QStringLiteral("list") }).out,
             QStringLiteral("G (2)\n  %1  Slow\n  %2  Other\n").arg(slow, other));
+    }
+
+    // A file of five links to the gated page; the first keeps its own title and summary.
+    QString writeSlowImport(QStringList *links)
+    {
+        const QString file = m_home->filePath(QStringLiteral("five.json"));
+        QByteArray json
+            = "{\"groups\":[{\"name\":\"G\",\"createdAt\":\"2025-01-01T00:00:00Z\",\"bookmarks\":[";
+        for (int i = 0; i < 5; ++i) {
+            const QString link = m_site.url(QStringLiteral("/slow?%1").arg(i));
+            *links << link;
+            json += QByteArray(i ? "," : "") + "{\"urlString\":\"" + link.toUtf8() + "\""
+                + (i == 0 ? ",\"title\":\"Mine\",\"summary\":\"My words\"" : "")
+                + ",\"createdAt\":\"2025-01-01T00:00:00Z\"}";
+        }
+        json += "]}],\"exportedAt\":\"2025-01-01T00:00:00Z\"}";
+        QFile out(file);
+        if (!out.open(QIODevice::WriteOnly) || out.write(json) != json.size())
+            return {};
+        return file;
+    }
+
+    void killedRefreshGoesOnAtTheNextRefresh()
+    {
+        QStringList links;
+        const QString file = writeSlowImport(&links);
+        QProcess import;
+        start(&import, { QStringLiteral("import"), file });
+        // Three fetches at once: one per permit.
+        QTRY_VERIFY_WITH_TIMEOUT(gate()->waiting() == 3, 30000);
+        QTest::qWait(200);
+        QCOMPARE(gate()->waiting(), 3);
+        ::kill(pid_t(import.processId()), SIGKILL);
+        QVERIFY(import.waitForFinished(30000));
+        QCOMPARE(storeCount(QStringLiteral("items")), 5);
+        QCOMPARE(storeCount(QStringLiteral("refresh_queue")), 5);
+
+        gate()->open();
+        Run refreshed = run({ QStringLiteral("refresh") });
+        QCOMPARE(refreshed.status, 0);
+        QCOMPARE(refreshed.out, QStringLiteral("Fetched the metadata of 5 links.\n"));
+        QCOMPARE(storeCount(QStringLiteral("refresh_queue")), 0);
+        // What the file carried stays; what it lacked is filled in.
+        QCOMPARE(storeQuery(QStringLiteral(
+                     "SELECT COUNT(*) FROM items WHERE title = 'Mine' AND summary = 'My words'")),
+            1);
+        QCOMPARE(storeQuery(QStringLiteral("SELECT COUNT(*) FROM items WHERE title = 'Slow'")), 4);
+
+        // --all fetches afresh and may overwrite the title.
+        Run all = run({ QStringLiteral("refresh"), QStringLiteral("--all"), QStringLiteral("--group"),
+            QStringLiteral("G") });
+        QCOMPARE(all.status, 0);
+        QCOMPARE(storeQuery(QStringLiteral("SELECT COUNT(*) FROM items WHERE title = 'Slow'")), 5);
+        QCOMPARE(storeQuery(QStringLiteral("SELECT COUNT(*) FROM items WHERE summary = 'My words'")), 1);
+    }
+
+    void firstCtrlCStopsAfterTheFetchesUnderWay()
+    {
+        QStringList links;
+        const QString file = writeSlowImport(&links);
+        QProcess import;
+        start(&import, { QStringLiteral("import"), file });
+        QTRY_VERIFY_WITH_TIMEOUT(gate()->waiting() == 3, 30000);
+        ::kill(pid_t(import.processId()), SIGINT);
+        QTest::qWait(200);
+        QCOMPARE(import.state(), QProcess::Running);
+        gate()->open();
+        QVERIFY(import.waitForFinished(30000));
+        QCOMPARE(import.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(import.exitCode(), 130);
+        const QString err = QString::fromUtf8(import.readAllStandardError());
+        QVERIFY2(
+            err.contains(QStringLiteral("Stopped. 2 links still wait for their metadata")), qPrintable(err));
+        QCOMPARE(storeCount(QStringLiteral("refresh_queue")), 2);
+
+        Run queued = run({ QStringLiteral("import"), QStringLiteral("--no-refresh"), file });
+        QCOMPARE(queued.status, 0);
+        QVERIFY2(queued.out.endsWith(
+                     QStringLiteral("7 links wait for their metadata; bramble refresh fetches them.\n")),
+            qPrintable(queued.out));
+        QCOMPARE(storeCount(QStringLiteral("refresh_queue")), 7);
+    }
+
+    void exportAndImportSayWhatIsWrong()
+    {
+        QCOMPARE(run({ QStringLiteral("add"), m_site.url(QStringLiteral("/other")) }).status, 0);
+        const QString fifo = m_home->filePath(QStringLiteral("pipe"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        Run toFifo = run({ QStringLiteral("export"), fifo });
+        QCOMPARE(toFifo.status, 1);
+        QVERIFY2(toFifo.err.contains(QStringLiteral("is not a regular file")), qPrintable(toFifo.err));
+        // Printed once, and the pipe is still a pipe.
+        QCOMPARE(toFifo.err.count(QStringLiteral("is not a regular file")), 1);
+        QVERIFY(!QFileInfo(fifo).isFile() && QFileInfo::exists(fifo));
+        Run toFull = run({ QStringLiteral("export"), QStringLiteral("/dev/full") });
+        QCOMPARE(toFull.status, 1);
+        QVERIFY(!toFull.err.contains(QStringLiteral("Saved to")));
+
+        Run toStdout = run({ QStringLiteral("export"), QStringLiteral("-") });
+        QCOMPARE(toStdout.status, 0);
+        QCOMPARE(parse(toStdout.out).value(QStringLiteral("groups")).toArray().size(), 1);
+
+        const struct
+        {
+            QString path;
+            QString says;
+        } cases[] = { { m_home->filePath(QStringLiteral("missing.json")), QStringLiteral("does not exist") },
+            { m_home->path(), QStringLiteral("is a folder") },
+            { fifo, QStringLiteral("is not a regular file") } };
+        for (const auto &c : cases) {
+            Run refused = run({ QStringLiteral("import"), c.path });
+            QCOMPARE(refused.status, 1);
+            QVERIFY2(refused.err.contains(c.says), qPrintable(refused.err));
+            QVERIFY(!refused.err.contains(QStringLiteral("Permission denied")));
+        }
+        if (::geteuid() != 0) {
+            const QString locked = m_home->filePath(QStringLiteral("locked.json"));
+            QFile file(locked);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.close();
+            QFile::setPermissions(locked, QFileDevice::WriteOwner);
+            QVERIFY(
+                run({ QStringLiteral("import"), locked }).err.contains(QStringLiteral("Permission denied")));
+        }
     }
 
     void killedImportLeavesNothingHalfDone()

@@ -676,8 +676,9 @@ void ExchangeTest::libraryRoundTripsThroughExportAndImport()
     QCOMPARE(sent.last().parameters,
         (QMap<QString, QString> { { QStringLiteral("groupCount"), QStringLiteral("2") },
             { QStringLiteral("linkCount"), QStringLiteral("3") } }));
-    // Records reach the file, the group with the empty name included.
-    QVERIFY(!target->mainContext()->hasChanges());
+    // Records reach the file, the group with the empty name included (the queue's last change
+    // with the next automatic save).
+    QTRY_VERIFY(!target->mainContext()->hasChanges());
     const QString targetPath = target->path();
     target.reset();
     QString error;
@@ -813,7 +814,8 @@ void ExchangeTest::unopenableFileIsPermissionDenied()
     QSignalSpy importing(&exchange, &DataExchange::importingChanged);
     const ImportResult result = QCoro::waitFor(exchange.importData(folder));
     QVERIFY(!result.ok);
-    QCOMPARE(result.error, QStringLiteral("Permission denied"));
+    // Said as it is: a folder is not refused for want of permission.
+    QVERIFY2(result.error.contains(QStringLiteral("is a folder")), qPrintable(result.error));
     QCOMPARE(importing.count(), 2);
     QVERIFY(!exchange.isImporting());
     QCOMPARE(store->mainContext()->groupCount(), 0);
@@ -1010,9 +1012,9 @@ void ExchangeTest::refreshKeepsFileSummariesAndSkipsDeletedLinks()
     for (BookmarkItem *item : kept->bookmarks())
         byPath.insert(QUrl(item->urlString()).path(), item);
     QCOMPARE(byPath.size(), 4);
-    // The page's own description replaces the file's summary; the host fallback does not.
-    QCOMPARE(byPath["/described"]->title(), std::optional<QString>(QStringLiteral("Described Page")));
-    QCOMPARE(byPath["/described"]->summary(), std::optional<QString>(QStringLiteral("The page's own words")));
+    // A restored backup keeps its own texts: only what the file lacked is filled in.
+    QCOMPARE(byPath["/described"]->title(), std::optional<QString>(QStringLiteral("old")));
+    QCOMPARE(byPath["/described"]->summary(), std::optional<QString>(QStringLiteral("from the file")));
     QCOMPARE(byPath["/plain"]->title(), std::optional<QString>(QStringLiteral("Plain")));
     QCOMPARE(byPath["/plain"]->summary(), std::optional<QString>(QStringLiteral("also from the file")));
     // The placeholder, whether given by the import or carried by the file, gives way to the host.

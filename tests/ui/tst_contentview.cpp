@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "exchange/DataExchange.h"
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
 #include "model/DataSeeder.h"
@@ -8,6 +9,7 @@
 #include "platform/AppSignals.h"
 #include "support/TestEnvironment.h"
 #include "ui/ContentView.h"
+#include "ui/RefreshStatusView.h"
 #include "ui/RowMoveAnimator.h"
 #include "ui/Symbols.h"
 #include "ui/TextFieldAlert.h"
@@ -170,6 +172,19 @@ private:
     }
 
 private Q_SLOTS:
+    void refreshLineCountsWithSeparatorsAndHidesWhenIdle()
+    {
+        QCOMPARE(RefreshStatusView::text(3210), QStringLiteral("正在更新 3,210 个链接的信息…"));
+        QCOMPARE(RefreshStatusView::text(7), QStringLiteral("正在更新 7 个链接的信息…"));
+        QTemporaryDir dir;
+        QString error;
+        auto store = ModelContainer::open(dir.filePath(QStringLiteral("s.sqlite")), &error);
+        QVERIFY2(store, qPrintable(error));
+        DataExchange exchange(store->mainContext());
+        RefreshStatusView line(&exchange);
+        QVERIFY(line.isHidden());
+    }
+
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
@@ -315,8 +330,8 @@ private Q_SLOTS:
         for (QAction *action : menu->actions())
             texts << (action->isSeparator() ? QStringLiteral("|") : action->text());
         QCOMPARE(texts,
-            (QStringList { QStringLiteral("重命名"), QStringLiteral("删除"), QStringLiteral("|"),
-                QStringLiteral("上移"), QStringLiteral("下移") }));
+            (QStringList { QStringLiteral("重命名"), QStringLiteral("刷新信息"), QStringLiteral("删除"),
+                QStringLiteral("|"), QStringLiteral("上移"), QStringLiteral("下移") }));
         for (QAction *action : menu->actions())
             QVERIFY(action->isEnabled());
         menu->close();

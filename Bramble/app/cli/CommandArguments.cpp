@@ -10,17 +10,21 @@ const char *const usage
       "  list [--group NAME] [--json]   the groups in sidebar order and their links\n"
       "  add URL [--group NAME]         add a link and fetch its title, summary and icon\n"
       "  metadata URL [--json]          fetch an address's metadata without storing it\n"
-      "  export FILE                    write the whole library to a JSON file\n"
-      "  import FILE                    add the groups and links of a JSON file\n"
+      "  export FILE                    write the whole library to a JSON file (- for standard output)\n"
+      "  import [--no-refresh] FILE     add the groups and links of a JSON file, then fetch\n"
+      "                                 what the file lacks (--no-refresh: only queue it)\n"
+      "  refresh [--group NAME] [--all] fetch the metadata of the links still waiting for it\n"
+      "                                 (--all: of every link, or every link of the group)\n"
       "\n"
-      "While the window is open, add and import are handed to it.\n"
+      "While the window is open, add and import are handed to it. Ctrl+C stops import and\n"
+      "refresh after the fetches under way; the links still waiting are fetched next time.\n"
       "\n"
       "Options:\n"
       "  -h, --help                     show this help\n"
       "  -v, --version                  show the version\n";
 
 const QStringList commands = { QStringLiteral("list"), QStringLiteral("add"), QStringLiteral("metadata"),
-    QStringLiteral("export"), QStringLiteral("import") };
+    QStringLiteral("export"), QStringLiteral("import"), QStringLiteral("refresh") };
 } // namespace
 
 const char *CommandArguments::usageText()
@@ -41,6 +45,10 @@ std::optional<QString> CommandArguments::parse(
         const QString &word = words[i];
         if (word == QStringLiteral("--json")) {
             arguments->json = true;
+        } else if (word == QStringLiteral("--no-refresh") && command == QStringLiteral("import")) {
+            arguments->noRefresh = true;
+        } else if (word == QStringLiteral("--all") && command == QStringLiteral("refresh")) {
+            arguments->all = true;
         } else if (word == QStringLiteral("--group")) {
             if (i + 1 >= words.size())
                 return QStringLiteral("--group needs a group name");
@@ -57,15 +65,17 @@ std::optional<QString> CommandArguments::parse(
         }
     }
     const bool takesJson = command == QStringLiteral("list") || command == QStringLiteral("metadata");
-    const bool takesGroup = command == QStringLiteral("list") || command == QStringLiteral("add");
-    const qsizetype wanted = command == QStringLiteral("list") ? 0 : 1;
+    const bool takesGroup = command == QStringLiteral("list") || command == QStringLiteral("add")
+        || command == QStringLiteral("refresh");
+    const qsizetype wanted
+        = command == QStringLiteral("list") || command == QStringLiteral("refresh") ? 0 : 1;
     if (arguments->json && !takesJson)
         return QStringLiteral("%1 does not take --json").arg(command);
     if (arguments->group && !takesGroup)
         return QStringLiteral("%1 does not take --group").arg(command);
     if (arguments->positional.size() != wanted) {
         if (wanted == 0)
-            return QStringLiteral("list takes no arguments");
+            return QStringLiteral("%1 takes no arguments").arg(command);
         return QStringLiteral("%1 needs exactly one %2")
             .arg(command,
                 command == QStringLiteral("add") || command == QStringLiteral("metadata")

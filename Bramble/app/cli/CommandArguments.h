@@ -11,6 +11,10 @@ struct CommandArguments
     QStringList positional;
     std::optional<QString> group;
     bool json = false;
+    // import: store and queue the links without fetching.
+    bool noRefresh = false;
+    // refresh: every link (of the group), not only those waiting.
+    bool all = false;
 
     static const char *usageText();
     static bool isCommand(const QString &word);

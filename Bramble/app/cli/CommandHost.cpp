@@ -53,8 +53,16 @@ CommandHost::CommandHost(
                 co_return handingOn();
             Message answer = LibraryRequests::add(m_context, request, [this](BookmarkItem *link) {
                 // Fetched in turn with the command's own links, and handed on with them.
-                m_exchange->enqueueRefresh({ { link, false } });
+                m_exchange->enqueueRefresh({ { link, DataExchange::RefreshMode::Overwrite } });
             });
+            answer["host"] = InstanceProtocol::commandHost;
+            co_return answer;
+        });
+    instance->setHandler(
+        QLatin1String(InstanceProtocol::refresh), [this](Message request) -> QCoro::Task<Message> {
+            if (refusesWork())
+                co_return handingOn();
+            Message answer = LibraryRequests::refresh(m_exchange, m_context, request);
             answer["host"] = InstanceProtocol::commandHost;
             co_return answer;
         });
@@ -72,7 +80,8 @@ CommandHost::CommandHost(
 
 bool CommandHost::isIdle() const
 {
-    return m_busy == 0 && !m_exchange->isRefreshingMetadata() && m_exchange->pendingRefreshCount() == 0;
+    // Links left waiting by a stopped refresh stay on the store's queue for whoever is next.
+    return m_busy == 0 && !m_exchange->isRefreshingMetadata();
 }
 
 QCoro::Task<> CommandHost::finish()

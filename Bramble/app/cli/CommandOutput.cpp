@@ -6,10 +6,10 @@
 namespace {
 FILE *g_results = stdout;
 
-void write(FILE *file, const QByteArray &bytes)
+bool write(FILE *file, const QByteArray &bytes)
 {
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), file);
-    std::fflush(file);
+    const size_t written = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), file);
+    return std::fflush(file) == 0 && written == size_t(bytes.size()) && !std::ferror(file);
 }
 } // namespace
 
@@ -33,9 +33,9 @@ void CommandOutput::result(const QString &line)
     write(g_results, line.toUtf8() + '\n');
 }
 
-void CommandOutput::resultBytes(const QByteArray &bytes)
+bool CommandOutput::resultBytes(const QByteArray &bytes)
 {
-    write(g_results, bytes);
+    return write(g_results, bytes);
 }
 
 void CommandOutput::complain(const QString &line)

@@ -12,7 +12,8 @@ namespace CommandOutput {
 void separateResults();
 
 void result(const QString &line);
-void resultBytes(const QByteArray &bytes);
+// False when the bytes could not all be written (a full disk, a closed pipe).
+bool resultBytes(const QByteArray &bytes);
 void complain(const QString &line);
 
 } // namespace CommandOutput

@@ -15,6 +15,8 @@
 #include <QBuffer>
 #include <QFileInfo>
 #include <QImageReader>
+#include <cerrno>
+#include <cstring>
 #include <nlohmann/json.hpp>
 
 using CommandOutput::complain;
@@ -145,12 +147,24 @@ QCoro::Task<int> ReadCommands::exportLibrary(CommandArguments arguments)
     if (!container)
         co_return 1;
     DataExchange exchange(container->mainContext());
+    if (arguments.positional.first() == QStringLiteral("-")) {
+        // Standard output carries the file itself, so the count goes to standard error.
+        const JSONDocument document = exchange.exportDocument();
+        if (!CommandOutput::resultBytes(document.contents())) {
+            complain(QStringLiteral("Could not write the export to standard output: %1")
+                         .arg(QString::fromLocal8Bit(std::strerror(errno))));
+            co_return 1;
+        }
+        complain(QStringLiteral("Exported %1 groups and %2 links to standard output")
+                     .arg(document.data.groups.size())
+                     .arg(document.data.linkCount()));
+        co_return 0;
+    }
     const QString path = QFileInfo(arguments.positional.first()).absoluteFilePath();
     const ExportResult written = co_await exchange.exportData(path);
-    if (!written.ok) {
-        complain(written.error);
+    // The failure has been printed already, like every diagnostic line, on standard error.
+    if (!written.ok)
         co_return 1;
-    }
     result(QStringLiteral("Exported %1 groups and %2 links to %3")
                .arg(written.groupCount)
                .arg(written.linkCount)

@@ -3,9 +3,11 @@
 #include "app/InstanceClient.h"
 #include "app/LibraryRequests.h"
 #include "app/SingleInstance.h"
+#include "app/TerminationSignals.h"
 #include "app/cli/CommandHost.h"
 #include "app/cli/CommandOutput.h"
 #include "exchange/DataExchange.h"
+#include "exchange/MetadataRefresher.h"
 #include "metadata/MetadataFetcher.h"
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
@@ -18,6 +20,7 @@
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <chrono>
+#include <cstdlib>
 
 using CommandOutput::complain;
 using CommandOutput::result;
@@ -115,6 +118,47 @@ QString text(const std::optional<QString> &value)
     return value ? *value : QStringLiteral("(none)");
 }
 
+// Each link whose fetch has ended, on standard error, counted against what is left.
+void reportRefresh(DataExchange &exchange)
+{
+    DataExchange *queue = &exchange;
+    QObject::connect(exchange.refresher(), &MetadataRefresher::linkRefreshed, &exchange,
+        [queue](const QString &urlString, int done) {
+            complain(QStringLiteral("Metadata %1/%2: %3")
+                         .arg(done)
+                         .arg(done + queue->remainingRefreshCount())
+                         .arg(urlString));
+        });
+}
+
+// The first Ctrl+C (or SIGTERM, SIGHUP) lets the fetches under way end and starts no other;
+// the command then saves and exits 130. A second one saves what has arrived and exits at once.
+void stopOnTermination(TerminationSignals &termination, DataExchange &exchange, bool *interrupted)
+{
+    DataExchange *queue = &exchange;
+    QObject::connect(&termination, &TerminationSignals::received, &exchange, [queue, interrupted](int) {
+        if (!*interrupted) {
+            *interrupted = true;
+            complain(QStringLiteral("Stopping after the fetches under way (Ctrl+C again to stop now)..."));
+            queue->setRefreshAfterImport(false);
+            queue->stopRefresh();
+            return;
+        }
+        QString error;
+        if (ModelContext *context = queue->context(); context && !context->saveWaiting(savePatience, &error))
+            complain(QStringLiteral("Could not save the library: ") + error);
+        std::_Exit(130);
+    });
+}
+
+// After a stop: the links still waiting stay queued in the store.
+int reportStopped(const DataExchange &exchange)
+{
+    complain(QStringLiteral("Stopped. %1 links still wait for their metadata; bramble refresh fetches them.")
+                 .arg(exchange.remainingRefreshCount()));
+    return 130;
+}
+
 } // namespace
 
 QCoro::Task<int> WriteCommands::add(CommandArguments arguments)
@@ -198,24 +242,21 @@ QCoro::Task<int> WriteCommands::importLibrary(CommandArguments arguments)
     DataExchange exchange(context);
     CommandHost host(&instance, context, &exchange);
 
+    // Progress is not a result: standard output stays free for what the command prints at the end.
     int lastPercent = -1;
     QObject::connect(
         &exchange, &DataExchange::importProgressChanged, &exchange, [&lastPercent](double progress) {
             const int percent = int(progress * 100);
             if (percent != lastPercent) {
                 lastPercent = percent;
-                result(QStringLiteral("Importing... %1%").arg(percent));
+                complain(QStringLiteral("Importing... %1%").arg(percent));
             }
         });
-    int done = 0;
-    DataExchange *queue = &exchange;
-    exchange.setFetchFunction([&done, queue](QString urlString) -> QCoro::Task<LinkMetadata> {
-        // Links handed over by other commands join the queue, so the total is counted as it goes.
-        const qsizetype total = done + 1 + queue->pendingRefreshCount();
-        const LinkMetadata found = co_await MetadataFetcher::fetchMetadata(urlString);
-        result(QStringLiteral("Metadata %1/%2: %3").arg(++done).arg(total).arg(urlString));
-        co_return found;
-    });
+    reportRefresh(exchange);
+    exchange.setRefreshAfterImport(!arguments.noRefresh);
+    TerminationSignals termination;
+    bool interrupted = false;
+    stopOnTermination(termination, exchange, &interrupted);
 
     ImportResult imported;
     {
@@ -243,5 +284,71 @@ QCoro::Task<int> WriteCommands::importLibrary(CommandArguments arguments)
         complain(QStringLiteral("Could not save the library: ") + error);
         co_return 1;
     }
+    if (interrupted)
+        co_return reportStopped(exchange);
+    if (arguments.noRefresh)
+        result(QStringLiteral("%1 links wait for their metadata; bramble refresh fetches them.")
+                   .arg(exchange.remainingRefreshCount()));
+    co_return 0;
+}
+
+QCoro::Task<int> WriteCommands::refresh(CommandArguments arguments)
+{
+    SingleInstance instance(ModelContainer::defaultStorePath());
+    QCoro::Task<Access> taking
+        = takeOrHandOver(instance, LibraryRequests::refreshRequest(arguments.group, arguments.all),
+            std::chrono::seconds(30), [](const Message &answer) {
+                result(heldBy(answer, QStringLiteral("refresh")));
+                result(QStringLiteral("%1 links wait for their metadata.").arg(answer.value("waiting", 0)));
+            });
+    const Access access = co_await taking;
+    if (!access.holding)
+        co_return access.status;
+
+    auto container = openOwned();
+    if (!container)
+        co_return 1;
+    ModelContext *context = container->mainContext();
+    DataExchange exchange(context);
+    CommandHost host(&instance, context, &exchange);
+    BookmarkGroup *group = nullptr;
+    if (arguments.group) {
+        group = LibraryRequests::groupNamed(context, *arguments.group);
+        if (!group) {
+            complain(QStringLiteral("No group is named \"%1\".").arg(*arguments.group));
+            co_return 1;
+        }
+    }
+    reportRefresh(exchange);
+    TerminationSignals termination;
+    bool interrupted = false;
+    stopOnTermination(termination, exchange, &interrupted);
+    int fetched = 0;
+    QObject::connect(exchange.refresher(), &MetadataRefresher::linkRefreshed, &exchange,
+        [&fetched](const QString &, int) { ++fetched; });
+
+    // Only this group's links are worked; the others keep their place in the queue.
+    exchange.refresher()->setGroup(group);
+    if (arguments.all)
+        exchange.refreshAll(group);
+    else
+        exchange.resumeRefresh();
+    QCoro::Task<> finishing = host.finish();
+    co_await finishing;
+    if (host.handedOver()) {
+        result(
+            QStringLiteral("Bramble's window took over the library; it fetches the metadata of the %1 links "
+                           "still waiting.")
+                .arg(host.handedOverLinks()));
+        co_return 0;
+    }
+    QString error;
+    if (!context->saveWaiting(savePatience, &error)) {
+        complain(QStringLiteral("Could not save the library: ") + error);
+        co_return 1;
+    }
+    if (interrupted)
+        co_return reportStopped(exchange);
+    result(QStringLiteral("Fetched the metadata of %1 links.").arg(fetched));
     co_return 0;
 }

@@ -10,6 +10,9 @@
 namespace WriteCommands {
 
 QCoro::Task<int> add(CommandArguments arguments);
+// Exits 130 after a first Ctrl+C (or SIGTERM), once the fetches under way have ended and the
+// library is saved; the links still waiting stay queued in the store.
 QCoro::Task<int> importLibrary(CommandArguments arguments);
+QCoro::Task<int> refresh(CommandArguments arguments);
 
 } // namespace WriteCommands
