@@ -39,6 +39,44 @@ tsan: deps
 	  ctest --test-dir $(TSAN_BUILD_DIR) --output-on-failure -j $(JOBS) \
 	  -R '^tst_cairn_($(shell echo $(TSAN_SUITES) | tr ' ' '|'))$$'
 
+# ---- install, packages and AddressSanitizer ---------------------------------------------
+# `make install PREFIX=/usr/local` (DESTDIR is honoured) installs the program, its desktop
+# entry, metainfo and icons. `make package` builds from a fresh build folder the Debian
+# package and the portable archive into $(PACKAGE_DIR); with SIGNING_KEY=file (an Ed25519
+# secret key from `bramble-sign-update generate-keys`) the portable build checks updates
+# against that key's public half at FEED_URL, and the archive's signed feed entry is written
+# beside it. See docs/releasing.md.
+PREFIX ?= /usr/local
+PACKAGE_BUILD_DIR ?= build-package
+PACKAGE_DIR ?= dist
+SIGNING_KEY ?=
+FEED_URL ?=
+PACKAGE_CONFIGURE = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF -DBRAMBLE_BUILD_BENCHMARKS=OFF
+PACKAGE_TARGETS = --target bramble bramble-sign-update bramble-icons
+
+.PHONY: install package
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+package: deps
+	rm -rf $(PACKAGE_BUILD_DIR) $(PACKAGE_BUILD_DIR)-portable
+	cmake -S . -B $(PACKAGE_BUILD_DIR) $(PACKAGE_CONFIGURE)
+	cmake --build $(PACKAGE_BUILD_DIR) -j $(JOBS) $(PACKAGE_TARGETS)
+	cpack --config $(PACKAGE_BUILD_DIR)/CPackConfig.cmake -B $(abspath $(PACKAGE_DIR))
+	rm -rf $(PACKAGE_DIR)/_CPack_Packages
+ifeq ($(SIGNING_KEY),)
+	bash scripts/make-portable.sh $(PACKAGE_BUILD_DIR) $(PACKAGE_DIR)
+else
+	cmake --build $(PACKAGE_BUILD_DIR) --target bramble-sign-update
+	cmake -S . -B $(PACKAGE_BUILD_DIR)-portable $(PACKAGE_CONFIGURE) \
+	  -DBRAMBLE_UPDATE_PUBLIC_KEY=$$($(PACKAGE_BUILD_DIR)/bin/bramble-sign-update public-key --secret-key-file $(SIGNING_KEY)) \
+	  $(if $(FEED_URL),-DBRAMBLE_UPDATE_FEED_URL=$(FEED_URL))
+	cmake --build $(PACKAGE_BUILD_DIR)-portable -j $(JOBS) $(PACKAGE_TARGETS)
+	bash scripts/make-portable.sh $(PACKAGE_BUILD_DIR)-portable $(PACKAGE_DIR) $(SIGNING_KEY)
+endif
+
+# ---- end of install, packages and AddressSanitizer --------------------------------------
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
