@@ -11,6 +11,10 @@ packages=(
   libcpp-httplib-dev libbenchmark-dev
   xvfb xauth fonts-noto-cjk
 )
+# ---- install, packages and sanitizers: the validators the packaging tests run, the
+# hicolor theme they install into, dpkg-shlibdeps for the .deb ----
+packages+=(desktop-file-utils appstream hicolor-icon-theme dpkg-dev)
+# ---- end of install, packages and sanitizers ----
 
 missing=()
 for p in "${packages[@]}"; do

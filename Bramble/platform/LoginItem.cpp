@@ -78,13 +78,16 @@ bool LoginItem::enable(QString *error)
             *error = QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
         return false;
     }
+    // Named, described and matched to its window as the installed bramble.desktop is.
     const QString entry = QStringLiteral("[Desktop Entry]\n"
                                          "Type=Application\n"
                                          "Name=Bramble\n"
-                                         "Comment=Bookmark manager\n"
+                                         "Comment=Keep web links in named groups\n"
+                                         "Comment[zh_CN]=在分组中管理网页书签\n"
                                          "Exec=%1\n"
                                          "Icon=bramble\n"
                                          "Terminal=false\n"
+                                         "StartupWMClass=Bramble\n"
                                          "X-GNOME-Autostart-enabled=true\n")
                               .arg(quoteExec(launchCommand()));
     file.write(entry.toUtf8());

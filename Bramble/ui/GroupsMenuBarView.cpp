@@ -68,7 +68,7 @@ void GroupsMenuBarView::show()
         return;
     }
     if (!m_tray) {
-        m_tray = new QSystemTrayIcon(Symbols::icon(QStringLiteral("link")));
+        m_tray = new QSystemTrayIcon(Symbols::trayIcon());
         m_tray->setToolTip(QStringLiteral("Bramble"));
         m_tray->setContextMenu(m_menu);
         connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {

@@ -188,5 +188,13 @@ QPixmap Symbols::pixmap(const QString &name, const QSize &size, const QColor &co
 QIcon Symbols::applicationIcon()
 {
     initResources();
-    return QIcon(resourcePath(QStringLiteral("bramble")));
+    // The installed theme icon is the one the desktop shows for the launcher and the
+    // desktop entry; the copy in the resources serves a program run from its build folder.
+    return QIcon::fromTheme(QStringLiteral("bramble"), QIcon(resourcePath(QStringLiteral("bramble"))));
+}
+
+QIcon Symbols::trayIcon()
+{
+    // By name, so that a tray host can draw the symbolic icon in its panel's own colour.
+    return QIcon::fromTheme(QStringLiteral("bramble-symbolic"), icon(QStringLiteral("link")));
 }

@@ -23,6 +23,8 @@ QIcon icon(const QString &name, const QColor &color);
 
 QPixmap pixmap(const QString &name, const QSize &size, const QColor &color, qreal devicePixelRatio = 1.0);
 
-// The application's own icon.
+// The application's own icon: "bramble" from the icon theme, else the one in the resources.
 QIcon applicationIcon();
+// The tray's: "bramble-symbolic" from the icon theme, else the "link" symbol.
+QIcon trayIcon();
 } // namespace Symbols

@@ -109,14 +109,16 @@ int main(int argc, char **argv)
         "  generate-keys --secret-key-file FILE\n"
         "      Writes a new secret key to FILE (readable by you only) and prints the public key,\n"
         "      the value of the BRAMBLE_UPDATE_PUBLIC_KEY build setting.\n"
+        "  public-key [--secret-key-file FILE]\n"
+        "      Prints the public key of a secret key (from FILE or BRAMBLE_UPDATE_SECRET_KEY).\n"
         "  sign ARCHIVE --url URL --build VERSION --display-version TEXT [--secret-key-file FILE]\n"
         "      Prints the <item> for the feed. The secret key comes from FILE or from the\n"
         "      BRAMBLE_UPDATE_SECRET_KEY environment variable.\n"
         "  verify ARCHIVE --signature BASE64 --public-key BASE64\n"
         "      Exits with 0 when the signature matches."));
     parser.addHelpOption();
-    parser.addPositionalArgument(
-        QStringLiteral("command"), QStringLiteral("portable-manifest, generate-keys, sign or verify"));
+    parser.addPositionalArgument(QStringLiteral("command"),
+        QStringLiteral("portable-manifest, generate-keys, public-key, sign or verify"));
     parser.addPositionalArgument(
         QStringLiteral("archive"), QStringLiteral("The release file"), QStringLiteral("[archive]"));
     const QCommandLineOption secretOption(
@@ -169,6 +171,15 @@ int main(int argc, char **argv)
         out << "Secret key written to " << path << " - keep it private and backed up.\n";
         out << "Public key (configure with -DBRAMBLE_UPDATE_PUBLIC_KEY=...):\n"
             << keys.publicKeyBase64 << "\n";
+        return 0;
+    }
+
+    if (command == QLatin1String("public-key")) {
+        const QByteArray publicKey = UpdateSignature::publicKeyOf(readSecretKey(parser.value(secretOption)));
+        if (publicKey.isEmpty())
+            return fail(QStringLiteral(
+                "no valid secret key: give --secret-key-file or set BRAMBLE_UPDATE_SECRET_KEY"));
+        out << publicKey << "\n";
         return 0;
     }
 

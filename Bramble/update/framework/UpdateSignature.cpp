@@ -34,6 +34,20 @@ UpdateSignature::KeyPair UpdateSignature::generateKeyPair()
     return pair;
 }
 
+QByteArray UpdateSignature::publicKeyOf(const QByteArray &secretKeyBase64)
+{
+    if (!initSodium())
+        return QByteArray();
+    QByteArray secretKey = decode(secretKeyBase64, crypto_sign_SECRETKEYBYTES);
+    if (secretKey.isEmpty())
+        return QByteArray();
+    QByteArray publicKey(crypto_sign_PUBLICKEYBYTES, Qt::Uninitialized);
+    const int status = crypto_sign_ed25519_sk_to_pk(reinterpret_cast<unsigned char *>(publicKey.data()),
+        reinterpret_cast<const unsigned char *>(secretKey.constData()));
+    sodium_memzero(secretKey.data(), size_t(secretKey.size()));
+    return status == 0 ? publicKey.toBase64() : QByteArray();
+}
+
 QByteArray UpdateSignature::sign(const QByteArray &data, const QByteArray &secretKeyBase64)
 {
     if (!initSodium())

@@ -13,6 +13,8 @@ struct KeyPair
 };
 
 KeyPair generateKeyPair();
+// The public key that belongs to a secret key; empty when it is not a valid secret key.
+QByteArray publicKeyOf(const QByteArray &secretKeyBase64);
 // Empty when the secret key is not a valid base64 Ed25519 secret key.
 QByteArray sign(const QByteArray &data, const QByteArray &secretKeyBase64);
 bool verify(const QByteArray &data, const QByteArray &signatureBase64, const QByteArray &publicKeyBase64);
