@@ -31,14 +31,14 @@ RefreshStatusView::RefreshStatusView(DataExchange *exchange, QWidget *parent)
 
     connect(m_stop, &QToolButton::clicked, this, [this] {
         m_exchange->stopRefresh();
-        update();
+        showQueueState();
     });
     MetadataRefresher *refresher = exchange->refresher();
     connect(refresher, &MetadataRefresher::linkRefreshed, this, &RefreshStatusView::scheduleUpdate);
-    connect(refresher, &MetadataRefresher::finished, this, &RefreshStatusView::update);
+    connect(refresher, &MetadataRefresher::finished, this, &RefreshStatusView::showQueueState);
     if (ModelContext *context = exchange->context())
         connect(context, &ModelContext::refreshQueueChanged, this, &RefreshStatusView::scheduleUpdate);
-    update();
+    showQueueState();
 }
 
 QString RefreshStatusView::text(int remaining)
@@ -53,10 +53,10 @@ void RefreshStatusView::scheduleUpdate()
     if (m_updateScheduled)
         return;
     m_updateScheduled = true;
-    QMetaObject::invokeMethod(this, &RefreshStatusView::update, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &RefreshStatusView::showQueueState, Qt::QueuedConnection);
 }
 
-void RefreshStatusView::update()
+void RefreshStatusView::showQueueState()
 {
     m_updateScheduled = false;
     const bool working = m_exchange->isRefreshingMetadata() && !m_exchange->refresher()->isStopping();

@@ -22,7 +22,7 @@ public:
 
 private:
     void scheduleUpdate();
-    void update();
+    void showQueueState();
 
     DataExchange *m_exchange;
     QLabel *m_label;

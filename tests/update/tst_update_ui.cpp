@@ -48,6 +48,17 @@ QString text(QWidget *root, const char *name)
     return label ? label->text() : QStringLiteral("<missing %1>").arg(QLatin1String(name));
 }
 
+// Version 11 found in the rig's feed, shown as displayVersion.
+AppcastItem foundItem(const Rig &rig, const QString &displayVersion, qint64 length)
+{
+    AppcastItem item;
+    item.versionString = QStringLiteral("11");
+    item.displayVersionString = displayVersion;
+    item.fileURL = QUrl(rig.feedURL + QStringLiteral("B.tar.gz"));
+    item.contentLength = length;
+    return item;
+}
+
 bool visible(QWidget *root, const char *name)
 {
     QWidget *widget = child<QWidget>(root, name);
@@ -150,11 +161,7 @@ void UpdateUiTest::statusIconAndDetailsFollowTheState()
     UpdateSettingsView view(&model);
     view.show();
     ConsoleCapture console;
-    AppcastItem item;
-    item.versionString = QStringLiteral("11");
-    item.displayVersionString = QStringLiteral("1.11");
-    item.fileURL = QUrl(rig.feedURL + QStringLiteral("B.tar.gz"));
-    item.contentLength = 2'500'000;
+    const AppcastItem item = foundItem(rig, QStringLiteral("1.11"), 2'500'000);
     model.updaterDidFindValidUpdate(nullptr, item);
     QCOMPARE(child<QLabel>(&view, "statusIcon")->property("symbol").toString(),
         QStringLiteral("arrow.down.circle.fill"));
@@ -472,11 +479,7 @@ void UpdateUiTest::feedTextsAreNeverMarkup()
     UpdateSettingsView view(&model);
     view.show();
     ConsoleCapture console;
-    AppcastItem item;
-    item.versionString = QStringLiteral("11");
-    item.displayVersionString = QStringLiteral("<img src=\"/dev/zero\"><b>1.11</b>");
-    item.fileURL = QUrl(rig.feedURL + QStringLiteral("B.tar.gz"));
-    item.contentLength = 1000;
+    const AppcastItem item = foundItem(rig, QStringLiteral("<img src=\"/dev/zero\"><b>1.11</b>"), 1000);
     model.updaterDidFindValidUpdate(nullptr, item);
     auto *status = child<QLabel>(&view, "statusText");
     QCOMPARE(status->textFormat(), Qt::PlainText);

@@ -21,6 +21,7 @@
 #include <QFileInfo>
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 
 using CommandOutput::complain;
 using CommandOutput::result;
@@ -159,6 +160,30 @@ int reportStopped(const DataExchange &exchange)
     return 130;
 }
 
+// A writer's last steps: lets the host finish (or hand the library to a window), saves, and reports a
+// stop. Empty when the command ran to its end and prints its own result.
+QCoro::Task<std::optional<int>> endHolding(
+    CommandHost &host, ModelContext *context, DataExchange &exchange, const bool *interrupted)
+{
+    QCoro::Task<> finishing = host.finish();
+    co_await finishing;
+    if (host.handedOver()) {
+        result(
+            QStringLiteral("Bramble's window took over the library; it fetches the metadata of the %1 links "
+                           "still waiting.")
+                .arg(host.handedOverLinks()));
+        co_return 0;
+    }
+    QString error;
+    if (!context->saveWaiting(savePatience, &error)) {
+        complain(QStringLiteral("Could not save the library: ") + error);
+        co_return 1;
+    }
+    if (*interrupted)
+        co_return reportStopped(exchange);
+    co_return std::nullopt;
+}
+
 } // namespace
 
 QCoro::Task<int> WriteCommands::add(CommandArguments arguments)
@@ -270,22 +295,9 @@ QCoro::Task<int> WriteCommands::importLibrary(CommandArguments arguments)
     }
     result(
         QStringLiteral("Imported %1 groups and %2 links").arg(imported.groupCount).arg(imported.linkCount));
-    QCoro::Task<> finishing = host.finish();
-    co_await finishing;
-    if (host.handedOver()) {
-        result(
-            QStringLiteral("Bramble's window took over the library; it fetches the metadata of the %1 links "
-                           "still waiting.")
-                .arg(host.handedOverLinks()));
-        co_return 0;
-    }
-    QString error;
-    if (!context->saveWaiting(savePatience, &error)) {
-        complain(QStringLiteral("Could not save the library: ") + error);
-        co_return 1;
-    }
-    if (interrupted)
-        co_return reportStopped(exchange);
+    QCoro::Task<std::optional<int>> ending = endHolding(host, context, exchange, &interrupted);
+    if (const std::optional<int> status = co_await ending)
+        co_return *status;
     if (arguments.noRefresh)
         result(QStringLiteral("%1 links wait for their metadata; bramble refresh fetches them.")
                    .arg(exchange.remainingRefreshCount()));
@@ -333,22 +345,9 @@ QCoro::Task<int> WriteCommands::refresh(CommandArguments arguments)
         exchange.refreshAll(group);
     else
         exchange.resumeRefresh();
-    QCoro::Task<> finishing = host.finish();
-    co_await finishing;
-    if (host.handedOver()) {
-        result(
-            QStringLiteral("Bramble's window took over the library; it fetches the metadata of the %1 links "
-                           "still waiting.")
-                .arg(host.handedOverLinks()));
-        co_return 0;
-    }
-    QString error;
-    if (!context->saveWaiting(savePatience, &error)) {
-        complain(QStringLiteral("Could not save the library: ") + error);
-        co_return 1;
-    }
-    if (interrupted)
-        co_return reportStopped(exchange);
+    QCoro::Task<std::optional<int>> ending = endHolding(host, context, exchange, &interrupted);
+    if (const std::optional<int> status = co_await ending)
+        co_return *status;
     result(QStringLiteral("Fetched the metadata of %1 links.").arg(fetched));
     co_return 0;
 }
