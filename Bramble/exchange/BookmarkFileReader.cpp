@@ -183,13 +183,22 @@ BookmarkReadResult BookmarkFileReader::readFile(const QString &path)
     if (!info.exists())
         return failed(BookmarkReadFailure::CannotOpen,
             QStringLiteral("The file “%1” does not exist.").arg(info.fileName()));
+    if (info.isDir())
+        return failed(BookmarkReadFailure::CannotOpen,
+            QStringLiteral("“%1” is a folder, not a bookmark file.").arg(info.fileName()));
     // Opening a pipe or a device could block or never end; only regular files are read.
     if (!info.isFile())
-        return failed(
-            BookmarkReadFailure::CannotOpen, QStringLiteral("“%1” is not a file.").arg(info.fileName()));
+        return failed(BookmarkReadFailure::CannotOpen,
+            QStringLiteral("“%1” is not a regular file (a pipe or a device, for example).")
+                .arg(info.fileName()));
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return failed(BookmarkReadFailure::CannotOpen, file.errorString());
+    if (!file.open(QIODevice::ReadOnly)) {
+        // The system's own reason, such as "Permission denied", is the clearest here.
+        return failed(BookmarkReadFailure::CannotOpen,
+            file.error() == QFileDevice::PermissionsError || !info.isReadable()
+                ? QStringLiteral("Permission denied")
+                : file.errorString());
+    }
     const QByteArray head = file.peek(16);
     if (FirefoxPlacesReader::looksLikeSqlite(head)) {
         file.close();

@@ -1,9 +1,13 @@
 #include "DataExchange.h"
 
+#include "BookmarkFileReader.h"
 #include "MetadataRefresher.h"
+#include "NetscapeBookmarkWriter.h"
 #include "metadata/MetadataFetcher.h"
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
+#include "model/BookmarkListModel.h"
+#include "model/GroupListModel.h"
 #include "model/ModelContainer.h"
 #include "model/ModelContext.h"
 #include "platform/AppSignals.h"
@@ -116,17 +120,85 @@ JSONDocument DataExchange::exportDocument() const
     return JSONDocument(std::move(data));
 }
 
-QCoro::Task<ExportResult> DataExchange::exportData(const QString &path)
+QCoro::Task<ExportData> DataExchange::browserExportData() const
 {
-    return writeDocument(exportDocument(), path);
+    ExportData data;
+    if (!m_context)
+        co_return data;
+    QList<QPair<QPointer<BookmarkGroup>, QList<QPointer<BookmarkItem>>>> order;
+    for (BookmarkGroup *group : GroupListModel::ordered(m_context)) {
+        QList<QPointer<BookmarkItem>> links;
+        for (BookmarkItem *item : BookmarkListModel::ordered(group))
+            links.append(item);
+        order.append({ group, std::move(links) });
+    }
+    // Icons are read from the store one by one, which for a large library is too long a stretch.
+    QElapsedTimer busy;
+    busy.start();
+    for (const auto &[group, links] : std::as_const(order)) {
+        if (!group || group->isDeleted())
+            continue;
+        ExportGroup exported { group->name(), group->createdAt(), {} };
+        for (const QPointer<BookmarkItem> &item : links) {
+            if (busy.elapsed() >= turnBudget.count()) {
+                co_await QCoro::sleepFor(std::chrono::milliseconds(0));
+                busy.restart();
+                if (!group || group->isDeleted())
+                    break;
+            }
+            if (!isAlive(item) || item->group() != group)
+                continue;
+            exported.bookmarks.append(
+                { item->urlString(), item->title(), item->summary(), item->createdAt(), item->iconData() });
+        }
+        if (group && !group->isDeleted())
+            data.groups.append(std::move(exported));
+    }
+    co_return data;
+}
+
+QCoro::Task<ExportResult> DataExchange::exportData(QString path, ExportFormat format)
+{
+    if (format == ExportFormat::Html) {
+        QPointer<DataExchange> self(this);
+        QCoro::Task<ExportData> collecting = browserExportData();
+        ExportData data = co_await collecting;
+        if (!self) {
+            ExportResult result;
+            result.error = QStringLiteral("The library was closed during the export.");
+            co_return result;
+        }
+        QCoro::Task<ExportResult> writing = writeHtml(std::move(data), path);
+        co_return co_await writing;
+    }
+    QCoro::Task<ExportResult> writing = writeDocument(exportDocument(), path);
+    co_return co_await writing;
 }
 
 QCoro::Task<ExportResult> DataExchange::writeDocument(JSONDocument document, QString path)
 {
-    QPointer<DataExchange> self(this);
     ExportResult result;
     result.groupCount = int(document.data.groups.size());
     result.linkCount = document.data.linkCount();
+    auto writer
+        = [document = std::move(document), path](QString *error) { return document.writeFile(path, error); };
+    return writeWith(std::move(writer), result, path);
+}
+
+QCoro::Task<ExportResult> DataExchange::writeHtml(ExportData data, QString path)
+{
+    ExportResult result;
+    result.groupCount = int(data.groups.size());
+    result.linkCount = data.linkCount();
+    auto writer = [data = std::move(data), path](
+                      QString *error) { return NetscapeBookmarkWriter::writeFile(data, path, error); };
+    return writeWith(std::move(writer), result, path);
+}
+
+QCoro::Task<ExportResult> DataExchange::writeWith(
+    std::function<bool(QString *error)> writer, ExportResult result, QString path)
+{
+    QPointer<DataExchange> self(this);
     // Encoding a large library takes long enough to freeze the window, so it runs on a worker.
     struct Written
     {
@@ -135,9 +207,9 @@ QCoro::Task<ExportResult> DataExchange::writeDocument(JSONDocument document, QSt
         qint64 bytes = 0;
     };
     // Named rather than temporaries inside co_await: g++ 12 mishandles those.
-    auto write = [document = std::move(document), path]() {
+    auto write = [writer = std::move(writer), path]() {
         Written outcome;
-        outcome.ok = document.writeFile(path, &outcome.error);
+        outcome.ok = writer(&outcome.error);
         if (outcome.ok)
             outcome.bytes = QFileInfo(path).size();
         return outcome;
@@ -158,7 +230,17 @@ QCoro::Task<ExportResult> DataExchange::writeDocument(JSONDocument document, QSt
     co_return result;
 }
 
-QCoro::Task<ImportResult> DataExchange::importData(QString path)
+QStringList ImportResult::notes() const
+{
+    QStringList notes;
+    if (skippedDuplicates > 0)
+        notes << QStringLiteral("已跳过 %1 个重复链接").arg(skippedDuplicates);
+    if (skippedNonWeb > 0)
+        notes << QStringLiteral("已跳过 %1 个非网页链接").arg(skippedNonWeb);
+    return notes;
+}
+
+QCoro::Task<ImportResult> DataExchange::importData(QString path, ImportOptions options)
 {
     QPointer<DataExchange> self(this);
     ImportResult result;
@@ -169,14 +251,31 @@ QCoro::Task<ImportResult> DataExchange::importData(QString path)
     setImporting(true);
     setProgress(0);
 
-    // Reading and decoding a large file off the main thread keeps the progress sheet live.
-    QFuture<JSONReadResult> reading = QtConcurrent::run([path]() { return JSONDocument::readFile(path); });
-    const JSONReadResult read = co_await reading;
+    // The addresses are copied here, their keys made on the worker: normalising a large
+    // library's addresses would hold the main thread too long.
+    QStringList existing;
+    if (options.skipExisting && m_context) {
+        const QList<BookmarkItem *> items = m_context->items();
+        existing.reserve(items.size());
+        for (const BookmarkItem *item : items) {
+            if (!item->isDeleted())
+                existing.append(item->urlString());
+        }
+    }
+    // Reading, parsing and comparing off the main thread keeps the progress sheet live.
+    auto readAndSkip = [path, existing = std::move(existing), skip = options.skipExisting]() {
+        BookmarkReadResult read = BookmarkFileReader::readFile(path);
+        if (read.bookmarks && skip)
+            read.bookmarks->skipDuplicates(ImportedBookmarks::keysOf(existing));
+        return read;
+    };
+    QFuture<BookmarkReadResult> reading = QtConcurrent::run(std::move(readAndSkip));
+    const BookmarkReadResult read = co_await reading;
     if (!self) {
         result.error = QStringLiteral("The import was cancelled.");
         co_return result;
     }
-    if (!read.document) {
+    if (!read.bookmarks) {
         result.error = read.error;
         setImporting(false);
         co_return result;
@@ -188,7 +287,12 @@ QCoro::Task<ImportResult> DataExchange::importData(QString path)
         co_return result;
     }
 
-    const ExportData &data = read.document->data;
+    result.source = read.bookmarks->source;
+    result.skippedDuplicates = read.bookmarks->skippedDuplicates;
+    result.skippedNonWeb = read.bookmarks->skippedNonWeb;
+    // A browser's titles and dates are the user's own; Bramble's file restores texts only.
+    const bool fromBrowser = result.source != BookmarkSource::bramble;
+    const ExportData &data = read.bookmarks->data;
     const int total = int(data.groups.size()) + data.linkCount();
     const double denominator = std::max(1, total);
     int done = 0;
@@ -223,6 +327,8 @@ QCoro::Task<ImportResult> DataExchange::importData(QString path)
             nextBatch();
         }
         auto *newGroup = new BookmarkGroup(fileGroup.name);
+        if (fromBrowser && fileGroup.createdAt.isValid())
+            newGroup->setCreatedAt(fileGroup.createdAt);
         m_context->insert(newGroup);
         mark(newGroup->id());
         QPointer<BookmarkGroup> group(newGroup);
@@ -246,9 +352,16 @@ QCoro::Task<ImportResult> DataExchange::importData(QString path)
             auto *item = new BookmarkItem(link.urlString, group);
             item->setTitle(link.title ? *link.title : link.urlString);
             item->setSummary(link.summary ? *link.summary : placeholder);
+            if (fromBrowser) {
+                if (link.createdAt.isValid())
+                    item->setCreatedAt(link.createdAt);
+                if (link.iconData)
+                    item->setIconData(link.iconData);
+            }
             m_context->insert(item);
             // Queued in the same save as the link, so that no crash leaves it waiting unnoticed.
-            m_context->setRefreshMode(item, RefreshMode::FillMissing);
+            if (!fromBrowser || !link.title || !link.summary)
+                m_context->setRefreshMode(item, RefreshMode::FillMissing);
             ++created;
             pacer.created();
             setProgress(++done / denominator);
@@ -277,7 +390,8 @@ QCoro::Task<ImportResult> DataExchange::importData(QString path)
         resumeRefresh();
     sendSignal(QStringLiteral("data_imported"),
         { { QStringLiteral("groupCount"), QString::number(result.groupCount) },
-            { QStringLiteral("linkCount"), QString::number(result.linkCount) } });
+            { QStringLiteral("linkCount"), QString::number(result.linkCount) },
+            { QStringLiteral("source"), result.source } });
     co_return result;
 }
 

@@ -27,6 +27,19 @@ struct ExportResult
     qint64 fileBytes = 0;
 };
 
+enum class ExportFormat {
+    Json,
+    // Netscape bookmark HTML, for the browsers.
+    Html,
+};
+
+struct ImportOptions
+{
+    // Leaves out every link whose normalised address is in the library already or came
+    // earlier in the file.
+    bool skipExisting = false;
+};
+
 struct ImportResult
 {
     bool ok = false;
@@ -35,6 +48,15 @@ struct ImportResult
     // Groups in the file and links created.
     int groupCount = 0;
     int linkCount = 0;
+    // What the file was: "bramble", "html", "chromium" or "firefox"; empty when unread.
+    QString source;
+    // Left out by ImportOptions::skipExisting.
+    int skippedDuplicates = 0;
+    // Links that are not web pages (place:, javascript:, file: …), never imported.
+    int skippedNonWeb = 0;
+
+    // "已跳过 3 个重复链接", "已跳过 3 个非网页链接": what the result adds to the counts.
+    QStringList notes() const;
 };
 
 // Export of the whole library to a JSON file and import of such a file as new groups and links,
@@ -63,19 +85,26 @@ public:
 
     // Every group with its links, in the order the store returns them.
     JSONDocument exportDocument() const;
+    // What a browser is given: groups in sidebar order, links in display order, with their
+    // icons. Loading the icons takes turns of the event loop; links deleted meanwhile are left out.
+    QCoro::Task<ExportData> browserExportData() const;
     // Takes the library as it is now and writes it to path. Prints "Saved to <file URL>" or the
     // failure, and sends "data_exported" on success.
-    QCoro::Task<ExportResult> exportData(const QString &path);
+    QCoro::Task<ExportResult> exportData(QString path, ExportFormat format = ExportFormat::Json);
     QCoro::Task<ExportResult> writeDocument(JSONDocument document, QString path);
+    QCoro::Task<ExportResult> writeHtml(ExportData data, QString path);
 
-    // Reads path and adds its groups and links; existing records are never merged or replaced.
+    // Reads path, whatever bookmark format its content is in (BookmarkFileReader, on a worker
+    // thread), and adds its groups and links; existing records are never merged or replaced.
     // Progress goes from 0 to 1 in creation order. The new links join the stored refresh queue
-    // in the same saves as the links themselves, to have only what the file lacked filled in.
+    // in the same saves as the links themselves, to have only what the file lacked filled in;
+    // a browser's links only when they came without a title or summary. A browser's creation
+    // dates and inline icons are kept; Bramble's own file keeps neither dates nor icons.
     // On success sends "data_imported" and starts working the queue (unless turned off with
     // setRefreshAfterImport), which outlives the returned task (see metadataRefreshFinished).
     // All or nothing on disk: an import that does not finish is removed by the next owner of
     // the store (ModelContainer::unfinishedImportKeyPrefix). One import at a time.
-    QCoro::Task<ImportResult> importData(QString path);
+    QCoro::Task<ImportResult> importData(QString path, ImportOptions options = {});
 
     void setRefreshAfterImport(bool refresh) { m_refreshAfterImport = refresh; }
 
@@ -132,6 +161,9 @@ private:
     void setProgress(double progress);
     void setImporting(bool importing);
     void sendSignal(const QString &name, const QMap<QString, QString> &parameters = {}) const;
+    // Runs writer on a worker thread, then reports as every export does.
+    QCoro::Task<ExportResult> writeWith(
+        std::function<bool(QString *error)> writer, ExportResult result, QString path);
 
     QPointer<ModelContext> m_context;
     SignalHook m_signalHook;

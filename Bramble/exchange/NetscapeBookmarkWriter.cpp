@@ -4,6 +4,7 @@
 #include "DataExchange.h"
 
 #include <QBuffer>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QSaveFile>
 
@@ -125,6 +126,15 @@ bool NetscapeBookmarkWriter::writeFile(const ExportData &data, const QString &pa
             *error = message;
         return false;
     };
+    // Saving renames a new file over the old one, which would put a regular file in place of
+    // a pipe or a device and report success.
+    const QFileInfo target(path);
+    if (target.isDir())
+        return failWith(QStringLiteral("Could not write “%1”: it is a folder.").arg(path));
+    if (target.exists() && !target.isFile())
+        return failWith(QStringLiteral(
+            "Could not write “%1”: it is not a regular file (a pipe or a device, for example).")
+                            .arg(path));
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return failWith(QStringLiteral("Could not write “%1”: %2").arg(path, file.errorString()));

@@ -675,7 +675,8 @@ void ExchangeTest::libraryRoundTripsThroughExportAndImport()
     QCOMPARE(sent.last().name, QStringLiteral("data_imported"));
     QCOMPARE(sent.last().parameters,
         (QMap<QString, QString> { { QStringLiteral("groupCount"), QStringLiteral("2") },
-            { QStringLiteral("linkCount"), QStringLiteral("3") } }));
+            { QStringLiteral("linkCount"), QStringLiteral("3") },
+            { QStringLiteral("source"), QStringLiteral("bramble") } }));
     // Records reach the file, the group with the empty name included (the queue's last change
     // with the next automatic save).
     QTRY_VERIFY(!target->mainContext()->hasChanges());
@@ -799,7 +800,8 @@ void ExchangeTest::emptyLibraryImportsAsNothing()
     QCOMPARE(sent.size(), 1);
     QCOMPARE(sent[0].parameters,
         (QMap<QString, QString> { { QStringLiteral("groupCount"), QStringLiteral("0") },
-            { QStringLiteral("linkCount"), QStringLiteral("0") } }));
+            { QStringLiteral("linkCount"), QStringLiteral("0") },
+            { QStringLiteral("source"), QStringLiteral("bramble") } }));
 }
 
 void ExchangeTest::unopenableFileIsPermissionDenied()
