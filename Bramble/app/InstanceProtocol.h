@@ -15,7 +15,9 @@
 //                         library; answer "pending": [{"id", "mode"}] links whose
 //                         metadata is still to be fetched (they also stay queued in the store)
 //   add    url [group]    add a link as the add alert does      answer "url", "group"
-//   import path           import a file as the settings do      answer "groupCount", "linkCount"
+//   import path [refresh] [skipExisting]
+//                         import a file as the settings do      answer "groupCount", "linkCount",
+//                                                               "skippedDuplicates", "skippedNonWeb"
 //   refresh [group] [all] work the metadata queue; with all, put every link (of the group)
 //                         on it first                             answer "queued", "waiting"
 namespace InstanceProtocol {

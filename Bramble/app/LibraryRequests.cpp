@@ -23,12 +23,14 @@ Message addRequest(const QString &text, const std::optional<QString> &groupName)
     return request;
 }
 
-Message importRequest(const QString &absolutePath, bool refresh)
+Message importRequest(const QString &absolutePath, bool refresh, const ImportOptions &options)
 {
     Message request = InstanceProtocol::request(InstanceProtocol::import);
     request["path"] = utf8(absolutePath);
     if (!refresh)
         request["refresh"] = false;
+    if (options.skipExisting)
+        request["skipExisting"] = true;
     return request;
 }
 
@@ -118,9 +120,12 @@ QCoro::Task<Message> import(DataExchange *exchange, Message request)
     const QString path = InstanceProtocol::text(request, "path");
     const bool refresh = !(
         request.contains("refresh") && request["refresh"].is_boolean() && !request["refresh"].get<bool>());
+    ImportOptions options;
+    options.skipExisting = request.contains("skipExisting") && request["skipExisting"].is_boolean()
+        && request["skipExisting"].get<bool>();
     QPointer<DataExchange> guard(exchange);
     exchange->setRefreshAfterImport(refresh);
-    QCoro::Task<ImportResult> importing = exchange->importData(path);
+    QCoro::Task<ImportResult> importing = exchange->importData(path, options);
     const ImportResult imported = co_await importing;
     if (guard)
         guard->setRefreshAfterImport(true);
@@ -130,6 +135,8 @@ QCoro::Task<Message> import(DataExchange *exchange, Message request)
     Message answer = InstanceProtocol::success();
     answer["groupCount"] = imported.groupCount;
     answer["linkCount"] = imported.linkCount;
+    answer["skippedDuplicates"] = imported.skippedDuplicates;
+    answer["skippedNonWeb"] = imported.skippedNonWeb;
     co_return answer;
 }
 

@@ -23,7 +23,7 @@ using FetchStarter = std::function<void(BookmarkItem *link)>;
 
 Message addRequest(const QString &text, const std::optional<QString> &groupName);
 // Without refresh the holder stores and queues the links but does not fetch them.
-Message importRequest(const QString &absolutePath, bool refresh = true);
+Message importRequest(const QString &absolutePath, bool refresh = true, const ImportOptions &options = {});
 Message refreshRequest(const std::optional<QString> &groupName, bool all);
 
 // Adds the request's link as the add alert does; the answer names the address and group.

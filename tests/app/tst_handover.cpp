@@ -94,6 +94,15 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(
             storedLinks(sandbox.storePath()).filter(QStringLiteral("|Test Page")).size(), 3, 30000);
         QCOMPARE(window->state(), QProcess::Running);
+        // The window is told to leave out what it holds already.
+        const Sandbox::Run again
+            = sandbox.run({ QStringLiteral("import"), QStringLiteral("--skip-existing"), file });
+        QCOMPARE(again.status, 0);
+        QCOMPARE(again.out,
+            QStringLiteral(
+                "Bramble's window is open; the import was handed to it.\nImported 0 groups and 0 links\n"
+                "已跳过 2 个重复链接\n"));
+        QCOMPARE(storedLinks(sandbox.storePath()).size(), 3);
 
         ::kill(pid_t(window->processId()), SIGTERM);
         QVERIFY(window->waitForFinished(30000));

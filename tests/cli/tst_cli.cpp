@@ -547,6 +547,85 @@ private Q_SLOTS:
         }
     }
 
+    void browserFilesAndProfiles()
+    {
+        // A Chromium profile where Chromium keeps it; nothing is fetched (--no-refresh).
+        const QString profile = m_home->filePath(QStringLiteral("config/chromium/Default"));
+        QVERIFY(QDir().mkpath(profile));
+        QFile bookmarks(profile + QStringLiteral("/Bookmarks"));
+        QVERIFY(bookmarks.open(QIODevice::WriteOnly));
+        bookmarks.write("{\"roots\":{\"bookmark_bar\":{\"type\":\"folder\",\"children\":["
+                        "{\"type\":\"url\",\"name\":\"One\",\"url\":\"https://one.example/\"},"
+                        "{\"type\":\"url\",\"name\":\"Two\",\"url\":\"https://two.example/\"},"
+                        "{\"type\":\"url\",\"name\":\"Apps\",\"url\":\"chrome://apps/\"}]},"
+                        "\"other\":{\"type\":\"folder\",\"children\":[]}},\"version\":1}");
+        bookmarks.close();
+        Run imported = run({ QStringLiteral("import"), QStringLiteral("--from"), QStringLiteral("chromium"),
+            QStringLiteral("--no-refresh") });
+        QCOMPARE(imported.status, 0);
+        QVERIFY2(imported.err.contains(QStringLiteral("Importing from Chromium · Default")),
+            qPrintable(imported.err));
+        QVERIFY2(
+            imported.out.startsWith(QStringLiteral("Imported 1 groups and 2 links\n已跳过 1 个非网页链接\n")),
+            qPrintable(imported.out));
+        Run again = run({ QStringLiteral("import"), QStringLiteral("--from=chromium"),
+            QStringLiteral("--profile"), QStringLiteral("default"), QStringLiteral("--skip-existing"),
+            QStringLiteral("--no-refresh") });
+        QCOMPARE(again.status, 0);
+        QVERIFY2(again.out.startsWith(QStringLiteral("Imported 0 groups and 0 links\n已跳过 2 个重复链接\n")),
+            qPrintable(again.out));
+        QCOMPARE(storeQuery(QStringLiteral("SELECT COUNT(*) FROM items")), 2);
+
+        Run noFirefox
+            = run({ QStringLiteral("import"), QStringLiteral("--from"), QStringLiteral("firefox") });
+        QCOMPARE(noFirefox.status, 1);
+        QVERIFY2(noFirefox.err.contains(QStringLiteral("No Firefox profile was found.")),
+            qPrintable(noFirefox.err));
+        Run noProfile = run({ QStringLiteral("import"), QStringLiteral("--from"), QStringLiteral("chromium"),
+            QStringLiteral("--profile"), QStringLiteral("Work") });
+        QCOMPARE(noProfile.status, 1);
+        QVERIFY2(
+            noProfile.err.contains(QStringLiteral("no profile named “Work”")), qPrintable(noProfile.err));
+        const QList<QStringList> bad = {
+            { QStringLiteral("import"), QStringLiteral("--from"), QStringLiteral("netscape") },
+            { QStringLiteral("import"), QStringLiteral("--from") },
+            { QStringLiteral("import"), QStringLiteral("--profile"), QStringLiteral("x"),
+                QStringLiteral("f.html") },
+            { QStringLiteral("import"), QStringLiteral("--from"), QStringLiteral("chromium"),
+                QStringLiteral("f.html") },
+            { QStringLiteral("export"), QStringLiteral("--format"), QStringLiteral("xml"),
+                QStringLiteral("x") },
+            { QStringLiteral("export"), QStringLiteral("--skip-existing"), QStringLiteral("x") },
+            { QStringLiteral("list"), QStringLiteral("--format"), QStringLiteral("html") },
+        };
+        for (const QStringList &arguments : bad) {
+            const Run result = run(arguments);
+            QVERIFY2(result.status == 2, qPrintable(arguments.join(u' ')));
+            QVERIFY(result.err.contains(QStringLiteral("Usage: bramble")));
+        }
+        QCOMPARE(storeQuery(QStringLiteral("SELECT COUNT(*) FROM items")), 2);
+
+        // Out as bookmark HTML, to a file and to standard output, and back in.
+        const QString html = m_home->filePath(QStringLiteral("bookmarks.html"));
+        Run exported
+            = run({ QStringLiteral("export"), QStringLiteral("--format"), QStringLiteral("html"), html });
+        QCOMPARE(exported.status, 0);
+        QCOMPARE(exported.out, QStringLiteral("Exported 1 groups and 2 links to %1\n").arg(html));
+        QFile written(html);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QByteArray contents = written.readAll();
+        QVERIFY(contents.startsWith("<!DOCTYPE NETSCAPE-Bookmark-file-1>"));
+        QVERIFY(contents.contains("HREF=\"https://two.example/\""));
+        Run toStdout
+            = run({ QStringLiteral("export"), QStringLiteral("--format=html"), QStringLiteral("-") });
+        QCOMPARE(toStdout.status, 0);
+        QCOMPARE(toStdout.out.toUtf8(), contents);
+        Run back = run({ QStringLiteral("import"), QStringLiteral("--no-refresh"), html });
+        QCOMPARE(back.status, 0);
+        QCOMPARE(back.out.section(QLatin1Char('\n'), 0, 0), QStringLiteral("Imported 1 groups and 2 links"));
+        QCOMPARE(storeQuery(QStringLiteral("SELECT COUNT(*) FROM items")), 4);
+    }
+
     void killedImportLeavesNothingHalfDone()
     {
         // Large enough to be caught half way; nothing listens on the addresses.

@@ -1,5 +1,7 @@
 #include "app/cli/CommandArguments.h"
 
+#include "exchange/BrowserProfiles.h"
+
 namespace {
 const char *const usage
     = "Usage: bramble [COMMAND] [OPTIONS]\n"
@@ -10,9 +12,18 @@ const char *const usage
       "  list [--group NAME] [--json]   the groups in sidebar order and their links\n"
       "  add URL [--group NAME]         add a link and fetch its title, summary and icon\n"
       "  metadata URL [--json]          fetch an address's metadata without storing it\n"
-      "  export FILE                    write the whole library to a JSON file (- for standard output)\n"
-      "  import [--no-refresh] FILE     add the groups and links of a JSON file, then fetch\n"
-      "                                 what the file lacks (--no-refresh: only queue it)\n"
+      "  export [--format json|html] FILE\n"
+      "                                 write the whole library to a JSON file, or to bookmark\n"
+      "                                 HTML for the browsers (- for standard output)\n"
+      "  import [--no-refresh] [--skip-existing] FILE\n"
+      "                                 add the groups and links of a bookmark file (Bramble's\n"
+      "                                 JSON, browser HTML, Chromium Bookmarks, Firefox\n"
+      "                                 places.sqlite or JSON backup), then fetch what the file\n"
+      "                                 lacks (--no-refresh: only queue it; --skip-existing:\n"
+      "                                 leave out links already in the library or the file)\n"
+      "  import --from BROWSER [--profile NAME] [--no-refresh] [--skip-existing]\n"
+      "                                 import a browser's bookmarks: firefox, chromium, chrome,\n"
+      "                                 brave, vivaldi or edge (its default profile unless named)\n"
       "  refresh [--group NAME] [--all] fetch the metadata of the links still waiting for it\n"
       "                                 (--all: of every link, or every link of the group)\n"
       "\n"
@@ -25,6 +36,23 @@ const char *const usage
 
 const QStringList commands = { QStringLiteral("list"), QStringLiteral("add"), QStringLiteral("metadata"),
     QStringLiteral("export"), QStringLiteral("import"), QStringLiteral("refresh") };
+// The value of an option taken by one command only, as "--name VALUE" or "--name=VALUE":
+// nothing when the word is not that option, an empty value when it lacks one.
+std::optional<std::optional<QString>> optionValue(
+    const QStringList &words, qsizetype *i, const QString &name, const QString &command, const char *takenBy)
+{
+    if (command != QLatin1String(takenBy))
+        return std::nullopt;
+    const QString &word = words[*i];
+    if (word == name) {
+        if (*i + 1 >= words.size())
+            return std::optional<QString>();
+        return std::optional<QString>(words[++*i]);
+    }
+    if (word.startsWith(name + QLatin1Char('=')))
+        return std::optional<QString>(word.mid(name.size() + 1));
+    return std::nullopt;
+}
 } // namespace
 
 const char *CommandArguments::usageText()
@@ -49,6 +77,22 @@ std::optional<QString> CommandArguments::parse(
             arguments->noRefresh = true;
         } else if (word == QStringLiteral("--all") && command == QStringLiteral("refresh")) {
             arguments->all = true;
+        } else if (word == QStringLiteral("--skip-existing") && command == QStringLiteral("import")) {
+            arguments->skipExisting = true;
+        } else if (const auto value = optionValue(words, &i, QStringLiteral("--from"), command, "import")) {
+            if (!*value)
+                return QStringLiteral("--from needs a browser: %1")
+                    .arg(BrowserProfiles::browserIds().join(QStringLiteral(", ")));
+            arguments->from = **value;
+        } else if (const auto value
+            = optionValue(words, &i, QStringLiteral("--profile"), command, "import")) {
+            if (!*value)
+                return QStringLiteral("--profile needs a profile name");
+            arguments->profile = **value;
+        } else if (const auto value = optionValue(words, &i, QStringLiteral("--format"), command, "export")) {
+            if (!*value || (**value != QLatin1String("json") && **value != QLatin1String("html")))
+                return QStringLiteral("--format takes json or html");
+            arguments->format = **value;
         } else if (word == QStringLiteral("--group")) {
             if (i + 1 >= words.size())
                 return QStringLiteral("--group needs a group name");
@@ -67,8 +111,16 @@ std::optional<QString> CommandArguments::parse(
     const bool takesJson = command == QStringLiteral("list") || command == QStringLiteral("metadata");
     const bool takesGroup = command == QStringLiteral("list") || command == QStringLiteral("add")
         || command == QStringLiteral("refresh");
+    if (arguments->profile && !arguments->from)
+        return QStringLiteral("--profile goes with --from");
+    if (arguments->from && !BrowserProfiles::isKnownBrowser(*arguments->from))
+        return QStringLiteral("unknown browser %1; --from takes %2")
+            .arg(*arguments->from, BrowserProfiles::browserIds().join(QStringLiteral(", ")));
+    if (arguments->from && !arguments->positional.isEmpty())
+        return QStringLiteral("import takes a FILE or --from, not both");
     const qsizetype wanted
-        = command == QStringLiteral("list") || command == QStringLiteral("refresh") ? 0 : 1;
+        = command == QStringLiteral("list") || command == QStringLiteral("refresh") || arguments->from ? 0
+                                                                                                       : 1;
     if (arguments->json && !takesJson)
         return QStringLiteral("%1 does not take --json").arg(command);
     if (arguments->group && !takesGroup)

@@ -15,6 +15,13 @@ struct CommandArguments
     bool noRefresh = false;
     // refresh: every link (of the group), not only those waiting.
     bool all = false;
+    // import: leave out links already in the library or earlier in the file.
+    bool skipExisting = false;
+    // import: a browser's profile instead of a file ("firefox", "chromium" …), and its name.
+    std::optional<QString> from;
+    std::optional<QString> profile;
+    // export: "json" or "html".
+    QString format = QStringLiteral("json");
 
     static const char *usageText();
     static bool isCommand(const QString &word);

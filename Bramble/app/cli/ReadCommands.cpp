@@ -3,6 +3,7 @@
 #include "app/cli/CommandOutput.h"
 #include "exchange/DataExchange.h"
 #include "exchange/ExportData.h"
+#include "exchange/NetscapeBookmarkWriter.h"
 #include "metadata/MetadataFetcher.h"
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
@@ -147,21 +148,32 @@ QCoro::Task<int> ReadCommands::exportLibrary(CommandArguments arguments)
     if (!container)
         co_return 1;
     DataExchange exchange(container->mainContext());
+    const ExportFormat format
+        = arguments.format == QLatin1String("html") ? ExportFormat::Html : ExportFormat::Json;
     if (arguments.positional.first() == QStringLiteral("-")) {
         // Standard output carries the file itself, so the count goes to standard error.
-        const JSONDocument document = exchange.exportDocument();
-        if (!CommandOutput::resultBytes(document.contents())) {
+        ExportData data;
+        QByteArray bytes;
+        if (format == ExportFormat::Html) {
+            QCoro::Task<ExportData> collecting = exchange.browserExportData();
+            data = co_await collecting;
+            bytes = NetscapeBookmarkWriter::write(data);
+        } else {
+            data = exchange.exportDocument().data;
+            bytes = data.toJson();
+        }
+        if (!CommandOutput::resultBytes(bytes)) {
             complain(QStringLiteral("Could not write the export to standard output: %1")
                          .arg(QString::fromLocal8Bit(std::strerror(errno))));
             co_return 1;
         }
         complain(QStringLiteral("Exported %1 groups and %2 links to standard output")
-                     .arg(document.data.groups.size())
-                     .arg(document.data.linkCount()));
+                     .arg(data.groups.size())
+                     .arg(data.linkCount()));
         co_return 0;
     }
     const QString path = QFileInfo(arguments.positional.first()).absoluteFilePath();
-    const ExportResult written = co_await exchange.exportData(path);
+    const ExportResult written = co_await exchange.exportData(path, format);
     // The failure has been printed already, like every diagnostic line, on standard error.
     if (!written.ok)
         co_return 1;

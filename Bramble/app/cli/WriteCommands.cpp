@@ -6,6 +6,7 @@
 #include "app/TerminationSignals.h"
 #include "app/cli/CommandHost.h"
 #include "app/cli/CommandOutput.h"
+#include "exchange/BrowserProfiles.h"
 #include "exchange/DataExchange.h"
 #include "exchange/MetadataRefresher.h"
 #include "metadata/MetadataFetcher.h"
@@ -184,6 +185,14 @@ QCoro::Task<std::optional<int>> endHolding(
     co_return std::nullopt;
 }
 
+void printImported(const ImportResult &imported)
+{
+    result(
+        QStringLiteral("Imported %1 groups and %2 links").arg(imported.groupCount).arg(imported.linkCount));
+    for (const QString &note : imported.notes())
+        result(note);
+}
+
 } // namespace
 
 QCoro::Task<int> WriteCommands::add(CommandArguments arguments)
@@ -246,16 +255,35 @@ QCoro::Task<int> WriteCommands::add(CommandArguments arguments)
 
 QCoro::Task<int> WriteCommands::importLibrary(CommandArguments arguments)
 {
-    const QString path = QFileInfo(arguments.positional.first()).absoluteFilePath();
+    QString path;
+    if (arguments.from) {
+        QString error;
+        const auto profile = BrowserProfiles::choose(BrowserProfiles::find(*arguments.from), *arguments.from,
+            arguments.profile.value_or(QString()), &error);
+        if (!profile) {
+            complain(error);
+            co_return 1;
+        }
+        complain(QStringLiteral("Importing from %1").arg(profile->displayName()));
+        path = profile->bookmarksPath;
+    } else {
+        path = QFileInfo(arguments.positional.first()).absoluteFilePath();
+    }
+    ImportOptions options;
+    options.skipExisting = arguments.skipExisting;
     SingleInstance instance(ModelContainer::defaultStorePath());
     // The holder answers once the records are made, which takes a while for a large file.
-    QCoro::Task<Access> taking = takeOrHandOver(instance, LibraryRequests::importRequest(path),
-        std::chrono::milliseconds(-1), [](const Message &answer) {
-            result(heldBy(answer, QStringLiteral("import")));
-            result(QStringLiteral("Imported %1 groups and %2 links")
-                       .arg(answer.value("groupCount", 0))
-                       .arg(answer.value("linkCount", 0)));
-        });
+    QCoro::Task<Access> taking
+        = takeOrHandOver(instance, LibraryRequests::importRequest(path, !arguments.noRefresh, options),
+            std::chrono::milliseconds(-1), [](const Message &answer) {
+                result(heldBy(answer, QStringLiteral("import")));
+                ImportResult imported;
+                imported.groupCount = answer.value("groupCount", 0);
+                imported.linkCount = answer.value("linkCount", 0);
+                imported.skippedDuplicates = answer.value("skippedDuplicates", 0);
+                imported.skippedNonWeb = answer.value("skippedNonWeb", 0);
+                printImported(imported);
+            });
     const Access access = co_await taking;
     if (!access.holding)
         co_return access.status;
@@ -286,15 +314,14 @@ QCoro::Task<int> WriteCommands::importLibrary(CommandArguments arguments)
     ImportResult imported;
     {
         CommandHost::Busy busy(&host);
-        QCoro::Task<ImportResult> importing = exchange.importData(path);
+        QCoro::Task<ImportResult> importing = exchange.importData(path, options);
         imported = co_await importing;
     }
     if (!imported.ok) {
         complain(imported.error.isEmpty() ? QStringLiteral("Unknown error") : imported.error);
         co_return 1;
     }
-    result(
-        QStringLiteral("Imported %1 groups and %2 links").arg(imported.groupCount).arg(imported.linkCount));
+    printImported(imported);
     QCoro::Task<std::optional<int>> ending = endHolding(host, context, exchange, &interrupted);
     if (const std::optional<int> status = co_await ending)
         co_return *status;
