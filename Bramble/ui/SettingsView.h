@@ -1,5 +1,6 @@
 #pragma once
 
+#include "exchange/DataExchange.h"
 #include "exchange/JSONDocument.h"
 
 #include <QFileDialog>
@@ -8,7 +9,7 @@
 #include <QWidget>
 #include <optional>
 
-class DataExchange;
+class BrowserImportDialog;
 class ModelContext;
 class QCheckBox;
 class QDialog;
@@ -35,13 +36,22 @@ public:
     // The switch: registers or unregisters the login item and shows the real state on failure.
     void setLaunchAtLogin(bool on);
 
-    // Builds the document and shows the save panel.
+    // Builds the document and shows the save panel, which offers JSON and browser HTML.
     void exportAll();
-    // What the save panel does once a file is chosen.
-    void exportTo(const QString &path);
+    // What the save panel does once a file is chosen; the result is shown in an alert.
+    void exportTo(const QString &path, ExportFormat format = ExportFormat::Json);
     // Shows the open panel.
     void showImporter();
+    // Imports with the options of the section's switch unless given others.
     void importFrom(const QString &path);
+    void importFrom(const QString &path, ImportOptions options);
+    // Shows the list of the browsers' profiles to import from.
+    void showBrowserImporter();
+
+    // The folder the file panels open in: the last one used, else the home folder.
+    static QString panelFolder();
+    // Remembers the folder of path in Bramble.conf for the next panel.
+    static void rememberFolder(const QString &path);
 
     bool isImporting() const { return m_isImporting; }
     double importProgress() const { return m_importProgress; }
@@ -52,10 +62,15 @@ public:
     QCheckBox *launchAtLoginSwitch() const { return m_launchSwitch; }
     QPushButton *exportButton() const { return m_exportButton; }
     QPushButton *importButton() const { return m_importButton; }
+    QPushButton *browserImportButton() const { return m_browserImportButton; }
+    QCheckBox *skipExistingSwitch() const { return m_skipExistingSwitch; }
+    // The browser import dialog, while it is open.
+    BrowserImportDialog *browserImporter() const;
     QDialog *progressSheet() const { return m_progressSheet; }
     QLabel *progressText() const { return m_progressText; }
     QProgressBar *progressBar() const { return m_progressBar; }
-    // The last alert shown ("Import Successful" / "Import Failed"), while it is open.
+    // The last alert shown ("Import Successful" / "Import Failed", "Export Successful" /
+    // "Export Failed"), while it is open.
     QMessageBox *resultAlert() const { return m_resultAlert; }
     QFileDialog *filePanel() const { return m_filePanel; }
 
@@ -71,6 +86,7 @@ private:
     void setImporting(bool importing);
     void setImportProgress(double progress);
     void showResult(bool ok);
+    void showAlert(bool ok, const QString &title, const QString &text);
 
     ModelContext *m_context;
     QPointer<DataExchange> m_exchange;
@@ -78,12 +94,16 @@ private:
     bool m_isImporting = false;
     double m_importProgress = 0;
     std::optional<QString> m_importError;
+    QStringList m_importNotes;
     std::optional<JSONDocument> m_exportDocument;
 
     QTabWidget *m_tabs;
     QCheckBox *m_launchSwitch;
     QPushButton *m_exportButton;
     QPushButton *m_importButton;
+    QPushButton *m_browserImportButton;
+    QCheckBox *m_skipExistingSwitch;
+    QPointer<BrowserImportDialog> m_browserImporter;
     QDialog *m_progressSheet;
     QProgressBar *m_progressBar;
     QLabel *m_progressText;
