@@ -17,6 +17,7 @@
 #include <QCoroTimer>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QThreadPool>
 #include <QUrl>
 #include <QUuid>
 #include <QtConcurrent>
@@ -68,6 +69,42 @@ QCoro::Task<> takeTurn(ModelContext *context, Pacer &pacer)
     pacer.batchDone();
     co_await QCoro::sleepFor(std::chrono::milliseconds(0));
     pacer.turnTaken();
+}
+
+// Every link's address, group by group with turns in between: a large library's take too
+// long to copy in one stretch. Links added meanwhile may be missed.
+QCoro::Task<QStringList> libraryAddresses(QPointer<ModelContext> context)
+{
+    QStringList addresses;
+    if (!context)
+        co_return addresses;
+    QList<QPointer<BookmarkGroup>> groups;
+    for (BookmarkGroup *group : context->groups())
+        groups.append(group);
+    QElapsedTimer busy;
+    busy.start();
+    for (const QPointer<BookmarkGroup> &group : std::as_const(groups)) {
+        if (busy.elapsed() >= DataExchange::turnBudget.count()) {
+            co_await QCoro::sleepFor(std::chrono::milliseconds(0));
+            busy.restart();
+        }
+        if (!context)
+            break;
+        if (!group || group->isDeleted())
+            continue;
+        for (const BookmarkItem *item : group->bookmarks()) {
+            if (!item->isDeleted())
+                addresses.append(item->urlString());
+        }
+    }
+    co_return addresses;
+}
+
+// Freeing the records of a large file takes tens of milliseconds; a worker does it.
+void releaseOnWorker(std::optional<ImportedBookmarks> bookmarks)
+{
+    auto shared = std::make_shared<std::optional<ImportedBookmarks>>(std::move(bookmarks));
+    QThreadPool::globalInstance()->start([shared = std::move(shared)]() mutable { shared.reset(); });
 }
 
 } // namespace
@@ -254,12 +291,12 @@ QCoro::Task<ImportResult> DataExchange::importData(QString path, ImportOptions o
     // The addresses are copied here, their keys made on the worker: normalising a large
     // library's addresses would hold the main thread too long.
     QStringList existing;
-    if (options.skipExisting && m_context) {
-        const QList<BookmarkItem *> items = m_context->items();
-        existing.reserve(items.size());
-        for (const BookmarkItem *item : items) {
-            if (!item->isDeleted())
-                existing.append(item->urlString());
+    if (options.skipExisting) {
+        QCoro::Task<QStringList> collecting = libraryAddresses(m_context);
+        existing = co_await collecting;
+        if (!self) {
+            result.error = QStringLiteral("The import was cancelled.");
+            co_return result;
         }
     }
     // Reading, parsing and comparing off the main thread keeps the progress sheet live.
@@ -270,7 +307,9 @@ QCoro::Task<ImportResult> DataExchange::importData(QString path, ImportOptions o
         return read;
     };
     QFuture<BookmarkReadResult> reading = QtConcurrent::run(std::move(readAndSkip));
-    const BookmarkReadResult read = co_await reading;
+    BookmarkReadResult read = co_await reading;
+    // The read result is let go of on a worker (see releaseOnWorker); the future holds a copy.
+    reading = QFuture<BookmarkReadResult>();
     if (!self) {
         result.error = QStringLiteral("The import was cancelled.");
         co_return result;
@@ -383,6 +422,7 @@ QCoro::Task<ImportResult> DataExchange::importData(QString path, ImportOptions o
         m_context->setStoreValue(markerKey + QString::number(i), std::nullopt);
     m_context->save();
 
+    releaseOnWorker(std::move(read.bookmarks));
     result.ok = true;
     result.linkCount = created;
     setImporting(false);
