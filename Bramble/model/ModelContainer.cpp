@@ -125,6 +125,7 @@ std::optional<ModelContainer::RemovedImport> removeUnfinishedImport(
     QSqlQuery countGroups(db);
     QSqlQuery countLinks(db);
     QSqlQuery icons(db);
+    QSqlQuery searchText(db);
     QSqlQuery items(db);
     QSqlQuery group(db);
     const QString prefix = QLatin1String(ModelContainer::unfinishedImportKeyPrefix);
@@ -133,6 +134,8 @@ std::optional<ModelContainer::RemovedImport> removeUnfinishedImport(
              std::pair { &countLinks, "SELECT COUNT(*) FROM items WHERE groupId = ?" },
              std::pair {
                  &icons, "DELETE FROM icons WHERE itemId IN (SELECT id FROM items WHERE groupId = ?)" },
+             std::pair { &searchText,
+                 "DELETE FROM search_text WHERE itemId IN (SELECT id FROM items WHERE groupId = ?)" },
              std::pair { &items, "DELETE FROM items WHERE groupId = ?" },
              std::pair { &group, "DELETE FROM groups WHERE id = ?" },
              std::pair { &keys, "DELETE FROM metadata WHERE substr(key, 1, ?) = ?" } }) {
@@ -147,7 +150,7 @@ std::optional<ModelContainer::RemovedImport> removeUnfinishedImport(
             (count == &countGroups ? removed.groupCount : removed.linkCount) += count->value(0).toInt();
             count->finish();
         }
-        for (QSqlQuery *statement : { &icons, &items, &group }) {
+        for (QSqlQuery *statement : { &icons, &searchText, &items, &group }) {
             statement->bindValue(0, id);
             if (!statement->exec())
                 return failed(*statement);
@@ -268,6 +271,11 @@ std::unique_ptr<ModelContainer> ModelContainer::open(const QString &path, QStrin
         return nullptr;
     }
     return container;
+}
+
+QSqlDatabase ModelContainer::database() const
+{
+    return QSqlDatabase::database(m_connectionName, false);
 }
 
 ModelContainer::ModelContainer(const QString &path, const QString &connectionName)

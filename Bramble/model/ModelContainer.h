@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QSqlDatabase>
 #include <QString>
 #include <memory>
 #include <optional>
@@ -48,6 +49,8 @@ public:
 
     ModelContext *mainContext() const { return m_context; }
     QString path() const { return m_path; }
+    // The main context's connection, for reading on the main thread (searching).
+    QSqlDatabase database() const;
     // What opening removed of an import that did not finish, if anything.
     std::optional<RemovedImport> removedImport() const { return m_removedImport; }
 

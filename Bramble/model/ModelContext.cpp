@@ -2,6 +2,7 @@
 
 #include "BookmarkGroup.h"
 #include "BookmarkItem.h"
+#include "search/LinkSearch.h"
 
 #include <QCoreApplication>
 #include <QSqlError>
@@ -96,6 +97,11 @@ ModelContext::ModelContext(const QString &connectionName, QObject *parent)
 }
 
 ModelContext::~ModelContext() = default;
+
+QString ModelContext::storePath() const
+{
+    return QSqlDatabase::database(m_connectionName, false).databaseName();
+}
 
 QList<BookmarkGroup *> ModelContext::groups() const
 {
@@ -354,6 +360,8 @@ bool ModelContext::save(QString *error)
         return fail(db.lastError().text());
 
     QSqlQuery query(db);
+    // The search index changes in the same transaction as the links.
+    LinkSearch::Writer searchIndex(db);
     const auto run = [&](const QString &sql, const QVariantList &values) {
         if (!query.prepare(sql))
             return false;
@@ -367,6 +375,8 @@ bool ModelContext::save(QString *error)
         if (!query.prepare(QStringLiteral("DELETE FROM items WHERE id = ?")))
             return fail(describe(query));
         for (qint64 id : std::as_const(m_deletedItems)) {
+            if (!searchIndex.remove(id))
+                return fail(searchIndex.lastError());
             query.bindValue(0, id);
             if (!query.exec())
                 return fail(describe(query));
@@ -447,6 +457,8 @@ bool ModelContext::save(QString *error)
             insertItem.bindValue(6, groupIdOf(item));
             if (!insertItem.exec())
                 return fail(describe(insertItem));
+            if (!searchIndex.insert(id, item->m_urlString, item->m_title, item->m_summary))
+                return fail(searchIndex.lastError());
             if (item->m_iconData) {
                 insertIcon.bindValue(0, id);
                 insertIcon.bindValue(1, *item->m_iconData);
@@ -485,6 +497,9 @@ bool ModelContext::save(QString *error)
                         groupIdOf(item), item->m_id }))
                 return fail(describe(query));
         }
+        if ((fields & (BookmarkItem::UrlField | BookmarkItem::TitleField | BookmarkItem::SummaryField))
+            && !searchIndex.update(item->m_id, item->m_urlString, item->m_title, item->m_summary))
+            return fail(searchIndex.lastError());
         if ((fields & BookmarkItem::IconField) && !writeIcon(item))
             return fail(describe(query));
     }

@@ -28,6 +28,9 @@ public:
     ModelContext(const QString &connectionName, QObject *parent = nullptr);
     ~ModelContext() override;
 
+    // The file of the store, for readers that open their own connection (search).
+    QString storePath() const;
+
     // Every live group / item, in the order the store returns them (by identifier).
     QList<BookmarkGroup *> groups() const;
     QList<BookmarkItem *> items() const;

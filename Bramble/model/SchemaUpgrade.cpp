@@ -1,5 +1,7 @@
 #include "SchemaUpgrade.h"
 
+#include "search/LinkSearch.h"
+
 #include <QFile>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -33,9 +35,16 @@ bool addRefreshQueue(QSqlDatabase &db, QString *error)
             error);
 }
 
+// 1.1.0 -> 1.2.0: the search index over the folded texts of every link.
+bool addSearchIndex(QSqlDatabase &db, QString *error)
+{
+    return LinkSearch::createIndex(db, error);
+}
+
 // In order: each step starts from the version the one before it leaves.
 const QList<SchemaUpgrade::Step> registeredSteps = {
     { "1.0.0", "1.1.0", &addRefreshQueue },
+    { "1.1.0", "1.2.0", &addSearchIndex },
 };
 
 } // namespace

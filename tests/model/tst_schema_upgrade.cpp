@@ -3,6 +3,7 @@
 #include "model/ModelContainer.h"
 #include "model/ModelContext.h"
 #include "model/SchemaUpgrade.h"
+#include "search/LinkSearch.h"
 #include "support/TestEnvironment.h"
 
 #include <QCryptographicHash>
@@ -65,9 +66,9 @@ private:
     QString m_name;
 };
 
-QString fixture()
+QString fixture(const QString &version = QStringLiteral("1.0.0"))
 {
-    return QStringLiteral(BRAMBLE_FIXTURES_DIR "/store-1.0.0.sqlite");
+    return QStringLiteral(BRAMBLE_FIXTURES_DIR "/store-%1.sqlite").arg(version);
 }
 
 const QString groupRows = QStringLiteral("SELECT id, name, createdAt, sortOrder FROM groups ORDER BY id");
@@ -106,10 +107,10 @@ private:
     QTemporaryDir m_dir;
     int m_counter = 0;
 
-    QString copyOfFixture()
+    QString copyOfFixture(const QString &version = QStringLiteral("1.0.0"))
     {
         const QString path = m_dir.filePath(QStringLiteral("old-%1.sqlite").arg(++m_counter));
-        if (!QFile::copy(fixture(), path))
+        if (!QFile::copy(fixture(version), path))
             return {};
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
         return path;
@@ -255,6 +256,85 @@ private Q_SLOTS:
         Connection store(path);
         QSqlDatabase db = store.db();
         QCOMPARE(SchemaUpgrade::recordedVersion(db), QStringLiteral("0.9.0"));
+    }
+    void olderStoresGainTheSearchIndex_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<int>("links");
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<qint64>("found");
+        QTest::newRow("1.0.0") << QStringLiteral("1.0.0") << 4 << QStringLiteral("my own") << qint64(1);
+        QTest::newRow("1.0.0, address")
+            << QStringLiteral("1.0.0") << 4 << QStringLiteral("127.0.0.1:1/bare") << qint64(2);
+        QTest::newRow("1.1.0") << QStringLiteral("1.1.0") << 4 << QStringLiteral("首页") << qint64(1);
+        QTest::newRow("1.1.0, accent")
+            << QStringLiteral("1.1.0") << 4 << QStringLiteral("cafe paris") << qint64(2);
+        QTest::newRow("1.1.0, added")
+            << QStringLiteral("1.1.0") << 4 << QStringLiteral("olmuhle") << qint64(4);
+    }
+
+    void olderStoresGainTheSearchIndex()
+    {
+        QFETCH(QString, version);
+        QFETCH(int, links);
+        QFETCH(QString, query);
+        QFETCH(qint64, found);
+        const QString path = copyOfFixture(version);
+        QVERIFY(!path.isEmpty());
+        QStringList items, queue;
+        {
+            Connection old(path);
+            QSqlDatabase db = old.db();
+            QCOMPARE(SchemaUpgrade::recordedVersion(db), version);
+            items = old.rows(itemRows);
+            QCOMPARE(old.rows(QStringLiteral("SELECT name FROM sqlite_master WHERE name = 'search_text'")),
+                QStringList());
+            if (version != QLatin1String("1.0.0"))
+                queue = old.rows(QStringLiteral("SELECT itemId, mode FROM refresh_queue ORDER BY itemId"));
+        }
+        QCOMPARE(items.size(), links);
+        QString error;
+        {
+            auto container = ModelContainer::open(path, &error);
+            QVERIFY2(container, qPrintable(error));
+            QSqlDatabase db = container->database();
+            const auto hits = LinkSearch::find(db, { query, {}, 0 }, &error);
+            QVERIFY2(hits, qPrintable(error));
+            QCOMPARE(hits->size(), 1);
+            QCOMPARE(hits->first().itemId, found);
+        }
+        QVERIFY(!QFile::exists(SchemaUpgrade::backupPath(path, version)));
+        Connection upgraded(path);
+        QSqlDatabase db = upgraded.db();
+        QCOMPARE(SchemaUpgrade::recordedVersion(db), ModelContainer::schemaVersion());
+        QCOMPARE(upgraded.rows(itemRows), items);
+        if (!queue.isEmpty())
+            QCOMPARE(upgraded.rows(QStringLiteral("SELECT itemId, mode FROM refresh_queue ORDER BY itemId")),
+                queue);
+        // One row of folded text for every link, and the index agrees with it.
+        QCOMPARE(upgraded.rows(QStringLiteral("SELECT COUNT(*) FROM search_text")),
+            QStringList { QString::number(links) });
+        QVERIFY(QSqlQuery(db).exec(
+            QStringLiteral("INSERT INTO search_index (search_index) VALUES ('integrity-check')")));
+    }
+
+    void failedIndexStepLeavesTheStoreAsItWas()
+    {
+        const QString path = copyOfFixture(QStringLiteral("1.1.0"));
+        {
+            // Something in the way of the index: the step fails half-way through.
+            Connection store(path);
+            QVERIFY(QSqlQuery(store.db()).exec(QStringLiteral("CREATE TABLE search_index (x)")));
+        }
+        QString error;
+        QVERIFY(!ModelContainer::open(path, &error));
+        QVERIFY2(error.contains(QStringLiteral("1.1.0")), qPrintable(error));
+        QVERIFY(QFile::exists(SchemaUpgrade::backupPath(path, QStringLiteral("1.1.0"))));
+        Connection store(path);
+        QSqlDatabase db = store.db();
+        QCOMPARE(SchemaUpgrade::recordedVersion(db), QStringLiteral("1.1.0"));
+        QCOMPARE(store.rows(QStringLiteral("SELECT name FROM sqlite_master WHERE name = 'search_text'")),
+            QStringList());
     }
 };
 
