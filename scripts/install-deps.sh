@@ -11,6 +11,11 @@ packages=(
   libcpp-httplib-dev libbenchmark-dev
   xvfb xauth fonts-noto-cjk
 )
+# ---- window: Qt's own Chinese texts (standard buttons, file dialogs) ----
+packages+=(qt6-translations-l10n)
+# a window manager, a tray and screenshots, for looking at the window under Xvfb by hand
+packages+=(openbox trayer xdotool imagemagick x11-utils)
+# ---- end of window ----
 # ---- install, packages and sanitizers: the validators the packaging tests run, the
 # hicolor theme they install into, dpkg-shlibdeps for the .deb ----
 packages+=(desktop-file-utils appstream hicolor-icon-theme dpkg-dev)

@@ -3,6 +3,7 @@
 #include "BuildConfig.h"
 #include "app/CommandLine.h"
 #include "app/LibraryRequests.h"
+#include "app/Localization.h"
 #include "app/MainWindow.h"
 #include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
@@ -18,9 +19,11 @@
 #include "ui/LinkOpener.h"
 #include "ui/RefreshStatusView.h"
 #include "ui/SettingsView.h"
+#include "ui/SettingsWindow.h"
 #include "ui/Symbols.h"
 #include "ui/UpdateDialogs.h"
 #include "ui/UpdateSettingsView.h"
+#include "ui/WindowState.h"
 #include "update/UpdaterViewModel.h"
 #include "update/framework/UpdateRelaunch.h"
 
@@ -104,6 +107,7 @@ int BrambleApp::main(int argc, char **argv)
     QObject::connect(
         &terminationSignals, &TerminationSignals::received, &application, &QCoreApplication::quit);
     QApplication::setWindowIcon(Symbols::applicationIcon());
+    Localization::apply();
 
     // One process per store: a later launch hands over to the one that holds it.
     SingleInstance instance(ModelContainer::defaultStorePath());
@@ -173,6 +177,9 @@ MainWindow *BrambleApp::mainWindow()
         settings->setMenuRole(QAction::PreferencesRole);
         connect(settings, &QAction::triggered, this, &BrambleApp::showSettings);
         m_mainWindow->addBeforeQuit(settings);
+        // After the detail factory: the remembered group is shown with its real list.
+        new WindowState(m_mainWindow.get(), m_mainWindow->contentView(),
+            UpdaterViewModelConfiguration::standardSettingsPath());
     }
     return m_mainWindow.get();
 }
@@ -218,6 +225,7 @@ void BrambleApp::showSettings()
         m_settingsView->setAttribute(Qt::WA_DeleteOnClose);
         m_settingsView->setWindowTitle(QStringLiteral("Bramble Settings"));
         m_settingsView->setUpdatesContent(new UpdateSettingsView(m_updaterViewModel));
+        SettingsWindow::prepare(m_settingsView, m_mainWindow.get());
     }
     m_settingsView->show();
     m_settingsView->raise();

@@ -1,8 +1,10 @@
 #include "app/MainWindow.h"
 
 #include "BuildConfig.h"
+#include "model/BookmarkGroup.h"
 #include "model/ModelContext.h"
 #include "ui/ContentView.h"
+#include "ui/WindowMenu.h"
 
 #include <QAction>
 #include <QApplication>
@@ -53,6 +55,9 @@ MainWindow::MainWindow(ModelContext *context, QWidget *parent)
     connect(m_quitAction, &QAction::triggered, this, &MainWindow::quitRequested);
     m_afterAboutSeparator->setVisible(false);
     m_beforeQuitSeparator->setVisible(false);
+    m_windowMenu = new WindowMenu(m_contentView, this);
+    menuBar()->addMenu(m_windowMenu);
+    connect(m_contentView, &ContentView::selectedGroupChanged, this, &MainWindow::updateTitle);
 
     m_saveProblem->setObjectName(QStringLiteral("saveProblem"));
     // The store's message may quote a file name.
@@ -69,6 +74,19 @@ MainWindow::MainWindow(ModelContext *context, QWidget *parent)
         showSaveProblem(context->saveProblem());
     }
     updateStatusBar();
+}
+
+void MainWindow::updateTitle()
+{
+    // The shown group's name in the title bar, following renames.
+    disconnect(m_titleSource);
+    BookmarkGroup *group = m_contentView->selectedGroup();
+    if (!group) {
+        setWindowTitle(QStringLiteral("Bramble"));
+        return;
+    }
+    setWindowTitle(QStringLiteral("%1 — Bramble").arg(group->name()));
+    m_titleSource = connect(group, &BookmarkGroup::nameChanged, this, &MainWindow::updateTitle);
 }
 
 void MainWindow::showSaveProblem(const QString &problem)

@@ -7,6 +7,7 @@ class ModelContext;
 class QAction;
 class QLabel;
 class QMenu;
+class WindowMenu;
 
 // The main window: the group sidebar with its detail, the toolbar and the application menu.
 class MainWindow : public QMainWindow
@@ -20,6 +21,8 @@ public:
     QMenu *applicationMenu() const { return m_applicationMenu; }
     QAction *aboutAction() const { return m_aboutAction; }
     QAction *quitAction() const { return m_quitAction; }
+    // "书签": the sidebar's and the shown group's commands with their shortcuts.
+    WindowMenu *windowMenu() const { return m_windowMenu; }
 
     // Puts an item in the section that follows "About Bramble" (where "Check for Updates..."
     // belongs), after the items added there before.
@@ -48,6 +51,7 @@ private:
     void showAbout();
     void showSaveProblem(const QString &problem);
     void updateStatusBar();
+    void updateTitle();
 
     ContentView *m_contentView;
     QMenu *m_applicationMenu;
@@ -55,6 +59,8 @@ private:
     QAction *m_afterAboutSeparator;
     QAction *m_beforeQuitSeparator;
     QAction *m_quitAction;
+    WindowMenu *m_windowMenu = nullptr;
     QLabel *m_saveProblem;
     QList<QWidget *> m_statusWidgets;
+    QMetaObject::Connection m_titleSource;
 };

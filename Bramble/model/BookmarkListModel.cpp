@@ -153,6 +153,11 @@ QVariant BookmarkListModel::data(const QModelIndex &index, int role) const
         return item->summary() ? QVariant(*item->summary()) : QVariant();
     case SortOrderRole:
         return item->sortOrder();
+    case Qt::AccessibleTextRole: {
+        // What a screen reader says for the row: "title, address".
+        const QString title = item->title().value_or(QString());
+        return title.isEmpty() ? item->urlString() : title + QStringLiteral(", ") + item->urlString();
+    }
     default:
         return {};
     }

@@ -10,6 +10,7 @@
 #include "platform/Console.h"
 
 #include <QRegularExpression>
+#include <QUrl>
 #include <algorithm>
 #include <limits>
 
@@ -40,6 +41,15 @@ QString LinkAdder::normalizedAddress(const QString &text)
     if (!schemeOf(text).isEmpty())
         return text;
     return QStringLiteral("https://") + text;
+}
+
+bool LinkAdder::becomesWebAddress(const QString &text)
+{
+    const QUrl url(normalizedAddress(text), QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty())
+        return false;
+    const QString scheme = url.scheme().toLower();
+    return scheme == QLatin1String("http") || scheme == QLatin1String("https");
 }
 
 LinkAdder::Outcome LinkAdder::addLink(ModelContext *context, BookmarkGroup *group, const QString &text)

@@ -28,6 +28,9 @@ std::optional<QString> refusedScheme(const QString &text);
 // Text without a scheme gets "https://" in front; any other text is returned as it is. The
 // text is never trimmed or lower-cased.
 QString normalizedAddress(const QString &text);
+// Whether the text, once normalised, is an http or https address with a well-formed host and
+// nothing a browser would refuse, such as a space ("not a url", "https://", "a b.example").
+bool becomesWebAddress(const QString &text);
 
 enum class Failure {
     None,

@@ -21,3 +21,14 @@ QString AddressTexts::cannotOpen(const QString &urlString)
         return QStringLiteral("网址缺少 “https://” 之类的开头，Bramble 无法打开它。");
     return QStringLiteral("网址无效，Bramble 无法打开它。");
 }
+
+QString AddressTexts::addressProblem(const QString &text)
+{
+    if (const std::optional<QString> scheme = LinkAdder::refusedScheme(text))
+        return refusedScheme(*scheme);
+    if (LinkAdder::becomesWebAddress(text))
+        return QString();
+    if (text.contains(QLatin1Char(' ')))
+        return QStringLiteral("网址里不能有空格。");
+    return QStringLiteral("这不是一个网址：需要像 example.com 这样的网站地址。");
+}

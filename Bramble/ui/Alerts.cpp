@@ -3,10 +3,13 @@
 #include "ui/AddressTexts.h"
 
 #include <QLabel>
+#include <algorithm>
 
 namespace {
 constexpr int listedAtMost = 8;
-}
+// Wider lines (long addresses) may wrap; they are not sentences.
+constexpr int widestUnbrokenLine = 560;
+} // namespace
 
 void Alerts::makePlain(QMessageBox *box)
 {
@@ -14,6 +17,20 @@ void Alerts::makePlain(QMessageBox *box)
     // The box's own setting reaches only its main text.
     if (auto *informative = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
         informative->setTextFormat(Qt::PlainText);
+}
+
+void Alerts::fitText(QMessageBox *box)
+{
+    for (const char *name : { "qt_msgbox_label", "qt_msgbox_informativelabel" }) {
+        auto *label = box->findChild<QLabel *>(QLatin1String(name));
+        if (!label)
+            continue;
+        int widest = 0;
+        for (const QString &line : label->text().split(QLatin1Char('\n')))
+            widest = std::max(widest, label->fontMetrics().horizontalAdvance(line));
+        // A few pixels over the text's own width: the layout rounds.
+        label->setMinimumWidth(std::min(widest + 4, widestUnbrokenLine));
+    }
 }
 
 QMessageBox *Alerts::show(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text,
@@ -24,6 +41,7 @@ QMessageBox *Alerts::show(QWidget *parent, QMessageBox::Icon icon, const QString
     if (!informativeText.isEmpty())
         box->setInformativeText(informativeText);
     makePlain(box);
+    fitText(box);
     box->setWindowModality(parent ? Qt::WindowModal : Qt::NonModal);
     box->open();
     return box;

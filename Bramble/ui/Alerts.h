@@ -10,6 +10,10 @@ namespace Alerts {
 
 // Makes the text and the informative text of a box plain; call after setting them.
 void makePlain(QMessageBox *box);
+// Widens the box's labels so that no line of their text is broken (Chinese text would
+// otherwise wrap anywhere, inside a word or a number), up to a sensible width; call after
+// setting the texts.
+void fitText(QMessageBox *box);
 
 // Opens a plain alert with one OK button, window-modal to parent when there is one, and
 // deleted when closed.

@@ -4,17 +4,23 @@
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
 #include "model/BookmarkListModel.h"
+#include "model/DeletionUndo.h"
+#include "model/GroupListModel.h"
 #include "model/LinkAdder.h"
+#include "model/LinkMover.h"
 #include "model/ModelContext.h"
 #include "platform/AppSignals.h"
 #include "ui/AddressTexts.h"
 #include "ui/Alerts.h"
+#include "ui/BookmarkListKeys.h"
 #include "ui/BookmarkRowView.h"
 #include "ui/ContextMenu.h"
+#include "ui/DragAutoScroller.h"
 #include "ui/DropState.h"
 #include "ui/EditLinkView.h"
 #include "ui/InsertionIndicator.h"
 #include "ui/LinkOpener.h"
+#include "ui/OpenAllAlert.h"
 #include "ui/RowMoveAnimator.h"
 #include "ui/ShareMenu.h"
 #include "ui/Symbols.h"
@@ -106,7 +112,14 @@ BookmarkRowList::BookmarkRowList(BookmarkListView *owner)
     setDragEnabled(false);
     setAcceptDrops(true);
     viewport()->setAcceptDrops(true);
-    setAutoScroll(true);
+    // Our own scrolling at both edges while a drag rests there; the view's own is for
+    // selecting with the mouse.
+    setAutoScroll(false);
+    m_scroller = new DragAutoScroller(this);
+    connect(m_scroller, &DragAutoScroller::scrolled, this, [this](const QPoint &position) {
+        updateDropTarget(position);
+        viewport()->update();
+    });
     QPalette transparent = palette();
     transparent.setColor(QPalette::Base, Qt::transparent);
     viewport()->setAutoFillBackground(false);
@@ -233,6 +246,34 @@ void BookmarkRowList::paintEvent(QPaintEvent *event)
     }
 }
 
+QPixmap BookmarkRowList::dragPixmap(BookmarkItem *item, QPoint *hotSpot) const
+{
+    const int row = m_owner->m_model->rowOf(item);
+    if (row < 0)
+        return QPixmap();
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    const QRect card = m_owner->m_rowView->cardRect(visualRect(m_owner->m_model->index(row)));
+    const QSize full(viewport()->width(), card.height());
+    option.rect = QRect(QPoint(0, 0), full);
+    // Smaller and see-through, beside the pointer rather than under it, so the insertion
+    // marker stays in sight wherever the row goes.
+    const QSize small = (QSizeF(full) * dragImageScale).toSize();
+    const qreal ratio = devicePixelRatioF();
+    QPixmap pixmap(small * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    {
+        QPainter painter(&pixmap);
+        painter.setOpacity(dragImageOpacity);
+        painter.scale(dragImageScale, dragImageScale);
+        m_owner->m_rowView->paintRow(&painter, option, item);
+    }
+    if (hotSpot)
+        *hotSpot = QPoint(-dragImageOffset, -dragImageOffset);
+    return pixmap;
+}
+
 void BookmarkRowList::startLinkDrag(BookmarkItem *item)
 {
     QMimeData *data = m_owner->beginDrag(item);
@@ -240,22 +281,11 @@ void BookmarkRowList::startLinkDrag(BookmarkItem *item)
         return;
     auto *drag = new QDrag(this);
     drag->setMimeData(data);
-    const int row = m_owner->m_model->rowOf(item);
-    if (row >= 0) {
-        QStyleOptionViewItem option;
-        initViewItemOption(&option);
-        const QRect card = m_owner->m_rowView->cardRect(visualRect(m_owner->m_model->index(row)));
-        option.rect = QRect(QPoint(0, 0), QSize(viewport()->width(), card.height()));
-        const qreal ratio = devicePixelRatioF();
-        QPixmap pixmap(QSize(viewport()->width(), card.height()) * ratio);
-        pixmap.setDevicePixelRatio(ratio);
-        pixmap.fill(Qt::transparent);
-        {
-            QPainter painter(&pixmap);
-            m_owner->m_rowView->paintRow(&painter, option, item);
-        }
+    QPoint hotSpot;
+    const QPixmap pixmap = dragPixmap(item, &hotSpot);
+    if (!pixmap.isNull()) {
         drag->setPixmap(pixmap);
-        drag->setHotSpot(m_pressPosition - QPoint(0, card.top()));
+        drag->setHotSpot(hotSpot);
     }
     // The platform runs the drag; the drop handlers below do the reordering.
     drag->exec(Qt::MoveAction | Qt::CopyAction, Qt::MoveAction);
@@ -290,7 +320,17 @@ LinkDropDelegate BookmarkRowList::dropDelegate(int row) const
 
 void BookmarkRowList::handleDragPosition(QDropEvent *event)
 {
-    const QPoint position = event->position().toPoint();
+    if (updateDropTarget(event->position().toPoint())) {
+        if (event->possibleActions() & Qt::MoveAction)
+            event->setDropAction(Qt::MoveAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+bool BookmarkRowList::updateDropTarget(const QPoint &position)
+{
     const int row = dropRowAt(position);
     BookmarkItem *item = row >= 0 ? m_owner->m_model->itemAt(row) : nullptr;
     if (item != m_dropRowItem) {
@@ -305,18 +345,10 @@ void BookmarkRowList::handleDragPosition(QDropEvent *event)
         if (item)
             dropDelegate(row).dropEntered();
     }
-    if (!item) {
-        event->ignore();
-        return;
-    }
+    if (!item)
+        return false;
     const QPointF local(position.x(), position.y() - visualRect(model()->index(row, 0)).top());
-    if (dropDelegate(row).dropUpdated(local) == LinkDropDelegate::Proposal::cancel) {
-        event->ignore();
-        return;
-    }
-    if (event->possibleActions() & Qt::MoveAction)
-        event->setDropAction(Qt::MoveAction);
-    event->accept();
+    return dropDelegate(row).dropUpdated(local) != LinkDropDelegate::Proposal::cancel;
 }
 
 void BookmarkRowList::leaveDropTarget()
@@ -329,7 +361,7 @@ void BookmarkRowList::leaveDropTarget()
             m_owner->m_dropState->setTargetItem(nullptr);
     }
     m_dropRowItem = nullptr;
-    stopAutoScroll();
+    m_scroller->stop();
     setState(NoState);
 }
 
@@ -353,10 +385,7 @@ void BookmarkRowList::dragMoveEvent(QDragMoveEvent *event)
         return;
     }
     handleDragPosition(event);
-    const QPoint position = event->position().toPoint();
-    const int margin = autoScrollMargin();
-    if (position.y() < margin || position.y() > viewport()->height() - margin)
-        startAutoScroll();
+    m_scroller->follow(event->position().toPoint());
 }
 
 void BookmarkRowList::dragLeaveEvent(QDragLeaveEvent *event)
@@ -386,7 +415,7 @@ void BookmarkRowList::dropEvent(QDropEvent *event)
             handled = delegate.performDrop();
     }
     m_dropRowItem = nullptr;
-    stopAutoScroll();
+    m_scroller->stop();
     setState(NoState);
     if (handled) {
         if (event->possibleActions() & Qt::MoveAction)
@@ -420,7 +449,7 @@ BookmarkListView::BookmarkListView(BookmarkGroup *group, ModelContext *modelCont
     , m_animator(nullptr)
     , m_addLinkAlert(new TextFieldAlert(QStringLiteral("添加新链接"),
           QStringLiteral("例如: https://www.apple.com"), QStringLiteral("添加"), this))
-    , m_openAllAlert(new QMessageBox(this))
+    , m_openAllAlert(new OpenAllAlert(this))
 {
     setObjectName(QStringLiteral("bookmarkListView"));
     setWindowTitle(group->name());
@@ -450,6 +479,9 @@ BookmarkListView::BookmarkListView(BookmarkGroup *group, ModelContext *modelCont
     m_addLinkAction->setObjectName(QStringLiteral("addLinkAction"));
     m_toolBar->addAction(m_openAllAction);
     m_toolBar->addAction(m_addLinkAction);
+    // Tool buttons take no focus by default; here they are part of the Tab order.
+    for (QAction *action : { m_openAllAction, m_addLinkAction })
+        m_toolBar->widgetForAction(action)->setFocusPolicy(Qt::TabFocus);
     connect(m_openAllAction, &QAction::triggered, this, [this] { setShowOpenAllAlert(true); });
     connect(m_addLinkAction, &QAction::triggered, this, [this] { setShowAddLinkSheet(true); });
     connect(group, &BookmarkGroup::nameChanged, this, [this] {
@@ -467,6 +499,8 @@ BookmarkListView::BookmarkListView(BookmarkGroup *group, ModelContext *modelCont
     m_rowView->setAnimator(m_animator);
     m_list->setItemDelegate(m_rowView);
     connect(m_list, &QListView::customContextMenuRequested, this, &BookmarkListView::showRowMenu);
+    m_list->setAccessibleName(QStringLiteral("链接"));
+    new BookmarkListKeys(this);
     connect(m_dropState, &DropState::changed, m_list->viewport(), qOverload<>(&QWidget::update));
 
     m_stack->addWidget(m_emptyState);
@@ -485,8 +519,8 @@ BookmarkListView::BookmarkListView(BookmarkGroup *group, ModelContext *modelCont
     // Add-link alert.
     m_addLinkAlert->setObjectName(QStringLiteral("addLinkAlert"));
     m_addLinkAlert->setValidator([](const QString &text) {
-        const std::optional<QString> scheme = LinkAdder::refusedScheme(text);
-        return scheme ? AddressTexts::refusedScheme(*scheme) : QString();
+        // An empty field only waits; the button says so by being disabled.
+        return text.isEmpty() ? QString() : AddressTexts::addressProblem(text);
     });
     connect(m_addLinkAlert, &TextFieldAlert::textChanged, this,
         [this](const QString &text) { m_newUrlString = text; });
@@ -495,26 +529,22 @@ BookmarkListView::BookmarkListView(BookmarkGroup *group, ModelContext *modelCont
     connect(m_addLinkAlert, &QDialog::finished, this, [this] { m_showAddLinkSheet = false; });
 
     // Open-all confirmation.
-    m_openAllAlert->setObjectName(QStringLiteral("openAllAlert"));
-    m_openAllAlert->setWindowModality(Qt::WindowModal);
-    m_openAllAlert->setIcon(QMessageBox::Warning);
-    m_openAllAlert->setWindowTitle(QStringLiteral("确认打开全部?"));
-    m_openAllAlert->setText(QStringLiteral("确认打开全部?"));
-    QPushButton *cancel = m_openAllAlert->addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
-    QPushButton *open = m_openAllAlert->addButton(QStringLiteral("打开"), QMessageBox::DestructiveRole);
-    cancel->setObjectName(QStringLiteral("cancelButton"));
-    open->setObjectName(QStringLiteral("openButton"));
-    QPalette destructive = open->palette();
-    destructive.setColor(QPalette::ButtonText, QColor(215, 0, 21));
-    open->setPalette(destructive);
-    m_openAllAlert->setDefaultButton(cancel);
-    m_openAllAlert->setEscapeButton(cancel);
-    connect(m_openAllAlert, &QMessageBox::buttonClicked, this, [this, open](QAbstractButton *button) {
+    connect(m_openAllAlert, &OpenAllAlert::openConfirmed, this, [this] {
         m_showOpenAllAlert = false;
-        if (button == open)
-            openAllBookmarks();
+        openAllBookmarks();
     });
     connect(m_openAllAlert, &QDialog::finished, this, [this] { m_showOpenAllAlert = false; });
+}
+
+QList<QWidget *> BookmarkListView::tabOrder() const
+{
+    return { m_toolBar->widgetForAction(m_openAllAction), m_toolBar->widgetForAction(m_addLinkAction),
+        m_list };
+}
+
+QMessageBox *BookmarkListView::openAllAlert() const
+{
+    return m_openAllAlert;
 }
 
 BookmarkListView::~BookmarkListView()
@@ -605,7 +635,7 @@ void BookmarkListView::setShowOpenAllAlert(bool show)
         return;
     m_showOpenAllAlert = show;
     if (show) {
-        m_openAllAlert->setInformativeText(openAllMessage());
+        m_openAllAlert->setCount(m_group ? m_group->bookmarks().size() : 0);
         m_openAllAlert->open();
     } else {
         m_openAllAlert->hide();
@@ -614,8 +644,7 @@ void BookmarkListView::setShowOpenAllAlert(bool show)
 
 QString BookmarkListView::openAllMessage() const
 {
-    const qsizetype count = m_group ? m_group->bookmarks().size() : 0;
-    return QStringLiteral("这将同时打开 ") + QString::number(count) + QStringLiteral(" 个网页链接。");
+    return OpenAllAlert::message(m_group ? m_group->bookmarks().size() : 0);
 }
 
 // --- Commands ----------------------------------------------------------------------------------
@@ -636,8 +665,8 @@ void BookmarkListView::openAllBookmarks()
 {
     if (!m_group)
         return;
-    // The store's order, not the displayed one.
-    const QList<BookmarkItem *> links = m_group->bookmarks();
+    // The order the user sees.
+    const QList<BookmarkItem *> links = BookmarkListModel::ordered(m_group);
     QStringList refused;
     for (const BookmarkItem *link : links) {
         if (!LinkOpener::openLink(link->urlString()))
@@ -679,7 +708,7 @@ void BookmarkListView::deleteBookmark(BookmarkItem *bookmark)
         return;
     if (m_editingBookmark == bookmark)
         setEditingBookmark(nullptr);
-    m_modelContext->remove(bookmark);
+    DeletionUndo::of(m_modelContext)->deleteLink(bookmark);
     AppSignals::send(QStringLiteral("link_deleted"));
 }
 
@@ -710,6 +739,12 @@ QString BookmarkListView::normalizedAddress(const QString &text)
 
 BookmarkItem *BookmarkListView::addBookmark()
 {
+    if (!m_newUrlString.isEmpty() && !AddressTexts::addressProblem(m_newUrlString).isEmpty()) {
+        // Stored, it would wait for its page forever: the alert stays open with its reason.
+        if (!m_showAddLinkSheet)
+            setShowAddLinkSheet(true);
+        return nullptr;
+    }
     const LinkAdder::Outcome added = LinkAdder::addLink(m_modelContext, m_group, m_newUrlString);
     if (added.failure == LinkAdder::Failure::RefusedScheme) {
         // The alert stays open with its reason, so the text can be corrected.
@@ -722,9 +757,24 @@ BookmarkItem *BookmarkListView::addBookmark()
     if (!bookmark)
         return nullptr;
     setNewUrlString(QString());
+    showAddedRow(bookmark);
     // Runs to its end on its own, even after this pane is gone.
     fetchMetadataForNewBookmark(bookmark, bookmark->urlString());
     return bookmark;
+}
+
+void BookmarkListView::showAddedRow(BookmarkItem *bookmark)
+{
+    // In a long group the new row is far below: bring it into view and onto the keyboard's
+    // place, so its placeholder and then its title are seen arriving.
+    m_model->sortNow();
+    const int row = m_model->rowOf(bookmark);
+    if (row < 0)
+        return;
+    const QModelIndex index = m_model->index(row);
+    m_list->setCurrentIndex(index);
+    m_list->scrollTo(index, QAbstractItemView::EnsureVisible);
+    m_list->setFocus(Qt::OtherFocusReason);
 }
 
 QCoro::Task<> BookmarkListView::fetchMetadataForNewBookmark(
@@ -762,6 +812,23 @@ ContextMenu *BookmarkListView::createBookmarkMenu(BookmarkItem *bookmark, QWidge
         act([](BookmarkListView *view, BookmarkItem *item) { view->moveBookmarkUp(item); }));
     connect(menu->addAction(QStringLiteral("下移")), &QAction::triggered, this,
         act([](BookmarkListView *view, BookmarkItem *item) { view->moveBookmarkDown(item); }));
+    // The same move as a drop on a group in the sidebar, without a mouse.
+    QMenu *moveTo = menu->addMenu(QStringLiteral("移动到分组"));
+    moveTo->setObjectName(QStringLiteral("moveToGroupMenu"));
+    if (m_modelContext) {
+        for (BookmarkGroup *other : GroupListModel::ordered(m_modelContext)) {
+            if (other == bookmark->group())
+                continue;
+            QAction *action = moveTo->addAction(Symbols::icon(QStringLiteral("folder")),
+                QString(other->name()).replace(QLatin1Char('&'), QStringLiteral("&&")));
+            const QPointer<BookmarkGroup> destination(other);
+            connect(action, &QAction::triggered, this, [self, target, destination] {
+                if (self && target && destination)
+                    LinkMover::moveToGroup(self->m_modelContext, target, destination);
+            });
+        }
+    }
+    moveTo->setEnabled(!moveTo->isEmpty());
     menu->addSeparator();
     connect(menu->addDestructiveAction(QStringLiteral("删除")), &QAction::triggered, this,
         act([](BookmarkListView *view, BookmarkItem *item) { view->deleteBookmark(item); }));
@@ -803,6 +870,8 @@ QMimeData *BookmarkListView::beginDrag(BookmarkItem *bookmark)
     m_dropState->setDraggedItem(bookmark);
     auto *data = new QMimeData;
     data->setText(bookmark->urlString());
+    // Which link, for the groups in the sidebar; other programs see only the address.
+    data->setData(linkMimeType, QByteArray::number(bookmark->id()));
     return data;
 }
 

@@ -10,6 +10,7 @@
 
 #include <QCoroTask>
 #include <QListView>
+#include <QPixmap>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -18,9 +19,11 @@ class BookmarkListModel;
 class BookmarkListView;
 class BookmarkRowView;
 class ContextMenu;
+class DragAutoScroller;
 class DropState;
 class QAction;
 class QLabel;
+class OpenAllAlert;
 class QMessageBox;
 class QMimeData;
 class QStackedWidget;
@@ -45,6 +48,13 @@ public:
     LinkDropDelegate dropDelegate(int row) const;
     // The link whose card is under a viewport point (not the margins beside it).
     BookmarkItem *itemAt(const QPoint &position) const;
+    // What a drag of this row shows: the row, smaller and translucent, with the point of it
+    // that follows the pointer (outside it: the picture sits below and right of the pointer).
+    static constexpr qreal dragImageScale = 0.7;
+    static constexpr qreal dragImageOpacity = 0.7;
+    static constexpr int dragImageOffset = 14;
+    QPixmap dragPixmap(BookmarkItem *item, QPoint *hotSpot) const;
+    DragAutoScroller *autoScroller() const { return m_scroller; }
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -62,6 +72,8 @@ private:
     void updateHover(const QPoint &position);
     void startLinkDrag(BookmarkItem *item);
     void handleDragPosition(QDropEvent *event);
+    // Follows the drag to the row at this point; false where it cannot be dropped.
+    bool updateDropTarget(const QPoint &position);
     void leaveDropTarget();
 
     BookmarkListView *m_owner;
@@ -70,6 +82,7 @@ private:
     int m_pressedButton = 0;
     // The row the drag is over, as the drop handlers saw it.
     QPointer<BookmarkItem> m_dropRowItem;
+    DragAutoScroller *m_scroller = nullptr;
 };
 
 // The detail pane of the main window: the links of one group in their manual order, with
@@ -80,6 +93,8 @@ class BookmarkListView : public QWidget
 
 public:
     static inline const QString placeholderSummary = LinkAdder::placeholderSummary;
+    // The dragged link's identifier, beside its address as plain text.
+    static inline const QString linkMimeType = QStringLiteral("application/x-bramble-link");
 
     BookmarkListView(BookmarkGroup *group, ModelContext *modelContext, QWidget *parent = nullptr);
     ~BookmarkListView() override;
@@ -94,10 +109,12 @@ public:
     QAction *openAllAction() const { return m_openAllAction; }
     QAction *addLinkAction() const { return m_addLinkAction; }
     QWidget *emptyStateView() const { return m_emptyState; }
+    // Where Tab goes in the pane: the toolbar's buttons, then the list.
+    QList<QWidget *> tabOrder() const;
     // The list while the group has links, the empty-state panel otherwise.
     QWidget *currentContent() const;
     TextFieldAlert *addLinkAlert() const { return m_addLinkAlert; }
-    QMessageBox *openAllAlert() const { return m_openAllAlert; }
+    QMessageBox *openAllAlert() const;
     // The open edit sheet, if any.
     EditLinkView *editLinkView() const { return m_editLinkView; }
 
@@ -114,7 +131,8 @@ public:
 
     // Opens a web address only (http, https); for anything else an alert says why not.
     void openBookmark(BookmarkItem *bookmark, bool sendSignal);
-    // Every link as the store returns them; one alert names those that are not web addresses.
+    // Every link in the order the list shows them; one alert names those that are not web
+    // addresses.
     void openAllBookmarks();
     void copyBookmarkLink(BookmarkItem *bookmark);
     void moveBookmarkUp(BookmarkItem *bookmark);
@@ -122,9 +140,9 @@ public:
     void deleteBookmark(BookmarkItem *bookmark);
     // Numbers the links 0, 1, 2, … newest first, but only while every position is 0.
     void normalizeBookmarkSortOrders();
-    // Stores the address typed into the add-link alert and starts fetching its metadata.
-    // Returns the new link, or null when the field was empty or holds another scheme than
-    // http or https (then the alert stays open and says why).
+    // Stores the address typed into the add-link alert, scrolls to its row and makes it the
+    // current one, and starts fetching its metadata. Returns the new link, or null when the
+    // field was empty or is no web address (then the alert stays open and says why).
     BookmarkItem *addBookmark();
 
     // "https://" in front of any text without a scheme.
@@ -133,7 +151,8 @@ public:
     // writes when the link was deleted meanwhile. Runs on its own after the list is gone.
     static QCoro::Task<> fetchMetadataForNewBookmark(QPointer<BookmarkItem> bookmark, QString urlString);
 
-    // The row menu (打开链接, 编辑链接, 复制链接, 上移, 下移, 删除); the caller owns it.
+    // The row menu (打开链接, 编辑链接, 复制链接, 刷新信息, 上移, 下移, 移动到分组 with the other
+    // groups, 删除); the caller owns it.
     ContextMenu *createBookmarkMenu(BookmarkItem *bookmark, QWidget *parent);
     ShareMenu *createShareMenu(BookmarkItem *bookmark, QWidget *parent);
 
@@ -150,6 +169,7 @@ private:
     friend class BookmarkRowList;
     void moveBookmark(BookmarkItem *bookmark, Reordering::Direction direction);
     void updateContent();
+    void showAddedRow(BookmarkItem *bookmark);
     void showRowMenu(const QPoint &position);
     void showShareMenu(BookmarkItem *bookmark, const QPoint &globalPosition);
     static bool usable(const BookmarkItem *bookmark);
@@ -168,7 +188,7 @@ private:
     BookmarkRowView *m_rowView;
     RowMoveAnimator *m_animator;
     TextFieldAlert *m_addLinkAlert;
-    QMessageBox *m_openAllAlert;
+    OpenAllAlert *m_openAllAlert;
     QPointer<EditLinkView> m_editLinkView;
 
     bool m_showAddLinkSheet = false;

@@ -180,6 +180,14 @@ BookmarkRowView::Button BookmarkRowView::buttonAt(
     return Button::none;
 }
 
+void BookmarkRowView::setKeyboardButton(Button button)
+{
+    if (button == m_keyboardButton)
+        return;
+    m_keyboardButton = button;
+    m_view->viewport()->update();
+}
+
 bool BookmarkRowView::hasShareButton(const BookmarkItem *item)
 {
     return item && LinkOpener::parse(item->urlString()).has_value();
@@ -266,6 +274,16 @@ void BookmarkRowView::paintRow(
     painter->setBrush(background);
     painter->drawRoundedRect(card, cardRadius, cardRadius);
 
+    // The keyboard's place: a ring around the current row while the list has the focus.
+    const bool focused = option.state & QStyle::State_HasFocus;
+    const QColor ring = palette.color(QPalette::Active, QPalette::Highlight);
+    if (focused) {
+        painter->setBrush(Qt::NoBrush);
+        painter->setPen(QPen(ring, 2));
+        painter->drawRoundedRect(card.adjusted(1, 1, -1, -1), cardRadius - 1, cardRadius - 1);
+        painter->setPen(Qt::NoPen);
+    }
+
     // Icon.
     const QRectF iconRect(
         card.left() + cardPaddingX, card.top() + (card.height() - iconSide) / 2, iconSide, iconSide);
@@ -290,7 +308,15 @@ void BookmarkRowView::paintRow(
     const QRect editRect = buttonRect(option.rect, Button::edit);
     const QRect shareRect = buttonRect(option.rect, Button::share);
     const bool share = hasShareButton(item);
-    const qreal buttonOpacity = qBound(0.0, hover, 1.0);
+    // The focused row shows its buttons, so the keyboard can reach them.
+    const qreal buttonOpacity = focused ? 1.0 : qBound(0.0, hover, 1.0);
+    if (focused && m_keyboardButton != Button::none) {
+        painter->setBrush(Qt::NoBrush);
+        painter->setPen(QPen(ring, 2));
+        painter->drawRoundedRect(
+            QRectF(buttonRect(option.rect, m_keyboardButton)).adjusted(-2, -2, 2, 2), 5, 5);
+        painter->setPen(Qt::NoPen);
+    }
     if (buttonOpacity > 0) {
         painter->save();
         painter->setOpacity(painter->opacity() * buttonOpacity);

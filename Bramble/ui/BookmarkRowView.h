@@ -55,6 +55,10 @@ public:
     qreal hoverProgress(const BookmarkItem *item) const;
     bool isAnimating() const;
 
+    // The row button chosen with the keyboard (Left/Right in the list); none for the row itself.
+    Button keyboardButton() const { return m_keyboardButton; }
+    void setKeyboardButton(Button button);
+
     // The rounded card inside the rectangle the view gives a row.
     QRect cardRect(const QRect &itemRect) const;
     QRect buttonRect(const QRect &itemRect, Button button) const;
@@ -86,6 +90,7 @@ private:
     QAbstractItemView *m_view;
     RowMoveAnimator *m_animator = nullptr;
     QPointer<BookmarkItem> m_hovered;
+    Button m_keyboardButton = Button::none;
     QHash<const BookmarkItem *, HoverAnimation> m_animations;
     QTimer *m_ticker;
     // Decoded icons of rows painted so far; a null pixmap records bytes that are no image.

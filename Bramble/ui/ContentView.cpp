@@ -3,16 +3,22 @@
 #include "exchange/DataExchange.h"
 #include "model/BookmarkGroup.h"
 #include "model/DataSeeder.h"
+#include "model/DeletionUndo.h"
 #include "model/GroupListModel.h"
 #include "model/ModelContext.h"
 #include "platform/AppSignals.h"
+#include "ui/BookmarkListView.h"
 #include "ui/ContextMenu.h"
+#include "ui/GroupDropTarget.h"
+#include "ui/GroupRowDelegate.h"
 #include "ui/RowMoveAnimator.h"
 #include "ui/Symbols.h"
 #include "ui/TextFieldAlert.h"
+#include "ui/UndoNotice.h"
 #include "ui/WelcomeView.h"
 
 #include <QAction>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
@@ -31,75 +37,6 @@ namespace {
 constexpr int sidebarMinimumWidth = 200;
 constexpr int sidebarIdealWidth = 200;
 constexpr int sidebarMaximumWidth = 250;
-constexpr int rowHeight = 28;
-
-// A sidebar row: the folder symbol and the group's name, drawn where the move animation
-// currently has the row.
-class GroupRowDelegate : public QStyledItemDelegate
-{
-public:
-    GroupRowDelegate(QListView *view, RowMoveAnimator *animator)
-        : QStyledItemDelegate(view)
-        , m_view(view)
-        , m_animator(animator)
-    { }
-
-    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
-    {
-        const qreal pitch = option.rect.height() + m_view->spacing();
-        const qreal shift = m_animator ? m_animator->offset(index, pitch) : 0;
-        const bool selected = option.state & QStyle::State_Selected;
-        const bool hovered = option.state & QStyle::State_MouseOver;
-        const bool active = option.state & QStyle::State_Active;
-        const QPalette &palette = option.palette;
-
-        painter->save();
-        painter->setRenderHint(QPainter::Antialiasing);
-        painter->translate(0, shift);
-        const QRectF background = QRectF(option.rect).adjusted(2, 1, -2, -1);
-        if (selected) {
-            QColor fill = palette.color(QPalette::Highlight);
-            if (!active)
-                fill.setAlphaF(0.55f);
-            painter->setPen(Qt::NoPen);
-            painter->setBrush(fill);
-            painter->drawRoundedRect(background, 6, 6);
-        } else if (hovered) {
-            QColor fill = palette.color(QPalette::WindowText);
-            fill.setAlphaF(0.06f);
-            painter->setPen(Qt::NoPen);
-            painter->setBrush(fill);
-            painter->drawRoundedRect(background, 6, 6);
-        }
-
-        const QColor textColor
-            = selected ? palette.color(QPalette::HighlightedText) : palette.color(QPalette::Text);
-        const QColor symbolColor = selected ? textColor : palette.color(QPalette::Highlight);
-        const int iconSide = 16;
-        const QRect iconRect(
-            option.rect.left() + 10, option.rect.center().y() - iconSide / 2 + 1, iconSide, iconSide);
-        Symbols::icon(QStringLiteral("folder"), symbolColor).paint(painter, iconRect);
-
-        const QRect textRect = option.rect.adjusted(iconRect.right() + 8 - option.rect.left(), 0, -8, 0);
-        const QString name = index.data(Qt::DisplayRole).toString();
-        painter->setPen(textColor);
-        painter->setFont(option.font);
-        painter->drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
-            option.fontMetrics.elidedText(name, Qt::ElideRight, textRect.width()));
-        painter->restore();
-    }
-
-    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
-    {
-        QSize size = QStyledItemDelegate::sizeHint(option, index);
-        size.setHeight(std::max(size.height(), rowHeight));
-        return size;
-    }
-
-private:
-    QListView *m_view;
-    RowMoveAnimator *m_animator;
-};
 
 // The detail column until the bookmark list takes its place: the group's name.
 class GroupNameView : public QWidget
@@ -145,6 +82,8 @@ ContentView::ContentView(ModelContext *context, QWidget *parent)
           QStringLiteral("新建分组"), QStringLiteral("分组名称"), QStringLiteral("创建"), this))
     , m_renameGroupAlert(new TextFieldAlert(
           QStringLiteral("重命名分组"), QStringLiteral("新名称"), QStringLiteral("保存"), this))
+    , m_undoNotice(new UndoNotice(DeletionUndo::of(context), this))
+    , m_undoAction(new QAction(QStringLiteral("撤销删除"), this))
     , m_detailFactory([](BookmarkGroup *group, ModelContext *, QWidget *parent) -> QWidget * {
         return new GroupNameView(group, parent);
     })
@@ -203,8 +142,13 @@ ContentView::ContentView(ModelContext *context, QWidget *parent)
     m_list->setPalette(listPalette);
     m_animator
         = new RowMoveAnimator(m_list, m_groups, [this](int row) { return quintptr(m_groups->groupAt(row)); });
-    m_list->setItemDelegate(new GroupRowDelegate(m_list, m_animator));
+    m_list->setItemDelegate(new GroupRowDelegate(m_list, m_animator, [this](int row) {
+        return m_dropTarget && m_dropTarget->group() && m_groups->groupAt(row) == m_dropTarget->group();
+    }));
+    m_dropTarget = new GroupDropTarget(m_list, m_groups, m_context);
     m_list->installEventFilter(this);
+    m_list->viewport()->installEventFilter(this);
+    m_list->setAccessibleName(QStringLiteral("分组"));
 
     const auto changed = [this] {
         if (m_modelChangeDepth > 0 && --m_modelChangeDepth == 0)
@@ -244,7 +188,28 @@ ContentView::ContentView(ModelContext *context, QWidget *parent)
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_splitter);
+    layout->setSpacing(0);
+    layout->addWidget(m_splitter, 1);
+    layout->addWidget(m_undoNotice);
+
+    // Ctrl+Z anywhere in the window while the notice offers it; a text field's own undo
+    // still wins while it has the focus.
+    m_undoAction->setObjectName(QStringLiteral("undoDeleteAction"));
+    m_undoAction->setShortcut(QKeySequence::Undo);
+    m_undoAction->setShortcutContext(Qt::WindowShortcut);
+    m_undoAction->setEnabled(false);
+    addAction(m_undoAction);
+    connect(m_undoAction, &QAction::triggered, m_undoNotice, &UndoNotice::undoLast);
+    if (DeletionUndo *undo = DeletionUndo::of(context)) {
+        const auto follow = [this, undo] { m_undoAction->setEnabled(undo->canUndo()); };
+        connect(undo, &DeletionUndo::deleted, this, follow);
+        connect(undo, &DeletionUndo::undone, this, follow);
+        connect(undo, &DeletionUndo::forgotten, this, follow);
+    }
+    connect(m_undoNotice, &UndoNotice::restored, this, [this](BookmarkGroup *group, bool wasGroup) {
+        if (wasGroup)
+            setSelectedGroup(group);
+    });
 
     // Toolbar: the new-group button in the primary-action place, at the trailing end.
     m_toolBar->setObjectName(QStringLiteral("mainToolBar"));
@@ -259,6 +224,8 @@ ContentView::ContentView(ModelContext *context, QWidget *parent)
     m_newGroupAction->setToolTip(QStringLiteral("创建一个新的书签分组"));
     m_newGroupAction->setStatusTip(QStringLiteral("创建一个新的书签分组"));
     m_toolBar->addAction(m_newGroupAction);
+    // Tool buttons take no focus by default; here they are part of the Tab order.
+    m_toolBar->widgetForAction(m_newGroupAction)->setFocusPolicy(Qt::TabFocus);
     connect(m_newGroupAction, &QAction::triggered, this, [this] { setShowAddGroupAlert(true); });
 
     connect(m_addGroupAlert, &TextFieldAlert::textChanged, this,
@@ -272,6 +239,11 @@ ContentView::ContentView(ModelContext *context, QWidget *parent)
 }
 
 ContentView::~ContentView() = default;
+
+BookmarkGroup *ContentView::dropGroup() const
+{
+    return m_dropTarget ? m_dropTarget->group() : nullptr;
+}
 
 QWidget *ContentView::currentDetail() const
 {
@@ -319,6 +291,15 @@ void ContentView::rebuildDetail()
         m_detail = detail;
         m_detailStack->addWidget(detail);
         m_detailStack->setCurrentWidget(detail);
+        // Tab: sidebar, the toolbar's new-group button, then the pane's buttons and list.
+        if (auto *list = qobject_cast<BookmarkListView *>(detail)) {
+            QWidget *previous = m_toolBar->widgetForAction(m_newGroupAction);
+            QWidget::setTabOrder(m_list, previous);
+            for (QWidget *next : list->tabOrder()) {
+                QWidget::setTabOrder(previous, next);
+                previous = next;
+            }
+        }
     } else {
         m_detailStack->setCurrentWidget(m_welcome);
     }
@@ -416,7 +397,7 @@ void ContentView::removeGroup(BookmarkGroup *group)
         return;
     if (group == m_selectedGroup)
         setSelectedGroup(nullptr);
-    m_context->remove(group);
+    DeletionUndo::of(m_context)->deleteGroup(group);
     AppSignals::send(QStringLiteral("group_deleted"));
 }
 
@@ -505,6 +486,15 @@ ContextMenu *ContentView::createGroupMenu(BookmarkGroup *group, QWidget *parent)
     return menu;
 }
 
+void ContentView::showGroupMenuForCurrent()
+{
+    const QModelIndex current = m_list->currentIndex();
+    if (!current.isValid())
+        return;
+    const QRect rect = m_list->visualRect(current);
+    showGroupMenu(QPoint(rect.left() + 16, rect.center().y()));
+}
+
 void ContentView::showGroupMenu(const QPoint &position)
 {
     const QModelIndex index = m_list->indexAt(position);
@@ -529,8 +519,20 @@ void ContentView::showEvent(QShowEvent *event)
 
 bool ContentView::eventFilter(QObject *watched, QEvent *event)
 {
+    // The desktop's own menu-key event: the menu belongs to the current row, not the pointer's.
+    if ((watched == m_list || watched == m_list->viewport()) && event->type() == QEvent::ContextMenu
+        && static_cast<QContextMenuEvent *>(event)->reason() == QContextMenuEvent::Keyboard) {
+        showGroupMenuForCurrent();
+        return true;
+    }
     if (watched == m_list && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
+        const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+        if ((key->key() == Qt::Key_Menu && modifiers == Qt::NoModifier)
+            || (key->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier)) {
+            showGroupMenuForCurrent();
+            return true;
+        }
         const bool deleteKey = key->key() == Qt::Key_Delete || key->key() == Qt::Key_Backspace;
         if (deleteKey && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
             QList<int> rows;

@@ -10,6 +10,7 @@
 #include <functional>
 
 class ContextMenu;
+class GroupDropTarget;
 class GroupListModel;
 class ModelContext;
 class QAction;
@@ -19,6 +20,7 @@ class QStackedWidget;
 class QToolBar;
 class RowMoveAnimator;
 class TextFieldAlert;
+class UndoNotice;
 class WelcomeView;
 
 // The content of the main window: the sidebar of groups and, beside it, the detail of the
@@ -48,11 +50,16 @@ public:
     QToolBar *toolBar() const { return m_toolBar; }
     QAction *newGroupAction() const { return m_newGroupAction; }
     QListView *sidebarList() const { return m_list; }
+    // Sidebar and detail side by side.
+    QSplitter *splitter() const { return m_splitter; }
     // The welcome screen, or the detail of the selected group.
     QWidget *currentDetail() const;
     WelcomeView *welcomeView() const { return m_welcome; }
     TextFieldAlert *addGroupAlert() const { return m_addGroupAlert; }
     TextFieldAlert *renameGroupAlert() const { return m_renameGroupAlert; }
+    // "已删除「…」 · 撤销" after a group or a link was deleted; Ctrl+Z is undoAction().
+    UndoNotice *undoNotice() const { return m_undoNotice; }
+    QAction *undoAction() const { return m_undoAction; }
 
     void setDetailFactory(DetailFactory factory);
     void setSeeder(Seeder seeder);
@@ -78,6 +85,8 @@ public:
 
     // The row menu for a group (重命名, 删除, 上移, 下移); the caller owns it.
     ContextMenu *createGroupMenu(BookmarkGroup *group, QWidget *parent);
+    // The group a link is being dragged over in the sidebar; it is drawn highlighted.
+    BookmarkGroup *dropGroup() const;
 
 Q_SIGNALS:
     void selectedGroupChanged(BookmarkGroup *group);
@@ -90,6 +99,8 @@ private:
     void moveGroup(BookmarkGroup *group, Reordering::Direction direction);
     void removeGroup(BookmarkGroup *group);
     void showGroupMenu(const QPoint &position);
+    void showGroupMenuForCurrent();
+
     void syncSelectionToView();
     void onViewSelectionChanged();
     void rebuildDetail();
@@ -107,6 +118,8 @@ private:
     QAction *m_newGroupAction;
     TextFieldAlert *m_addGroupAlert;
     TextFieldAlert *m_renameGroupAlert;
+    UndoNotice *m_undoNotice;
+    QAction *m_undoAction;
     DetailFactory m_detailFactory;
     Seeder m_seeder;
 
@@ -115,6 +128,7 @@ private:
     QString m_newGroupName;
     bool m_showRenameGroupAlert = false;
     QPointer<BookmarkGroup> m_groupToRename;
+    GroupDropTarget *m_dropTarget = nullptr;
     QString m_renameGroupName;
 
     int m_modelChangeDepth = 0;

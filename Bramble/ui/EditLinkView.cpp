@@ -25,7 +25,6 @@ QString typed(const QString &text)
 EditLinkView::EditLinkView(BookmarkItem *bookmark, QWidget *parent)
     : QDialog(parent)
     , m_bookmark(bookmark)
-    , m_openedUrl(bookmark ? bookmark->urlString() : QString())
     , m_title(new QLineEdit(this))
     , m_url(new QLineEdit(this))
     , m_urlReason(new QLabel(this))
@@ -37,11 +36,6 @@ EditLinkView::EditLinkView(BookmarkItem *bookmark, QWidget *parent)
     setWindowTitle(QStringLiteral("编辑链接"));
     setWindowModality(Qt::WindowModal);
     setFixedSize(sheetWidth, sheetHeight);
-
-    auto *heading = new QLabel(QStringLiteral("编辑链接"), this);
-    QFont headline = heading->font();
-    headline.setBold(true);
-    heading->setFont(headline);
 
     m_title->setObjectName(QStringLiteral("titleField"));
     m_url->setObjectName(QStringLiteral("urlField"));
@@ -77,34 +71,22 @@ EditLinkView::EditLinkView(BookmarkItem *bookmark, QWidget *parent)
 
     auto *layout = new QVBoxLayout(this);
     layout->setSpacing(20);
-    layout->addWidget(heading);
     layout->addWidget(formFrame);
     layout->addWidget(m_urlReason);
     layout->addLayout(buttons);
 
     refreshFields();
 
-    // textEdited, not textChanged: only what the user types is written back.
-    connect(m_title, &QLineEdit::textEdited, this, [this](const QString &text) {
-        if (alive())
-            m_bookmark->setTitle(typed(text));
+    // textEdited, not textChanged: only what the user types counts as an edit.
+    connect(m_title, &QLineEdit::textEdited, this, [this] { m_edited |= TitleField; });
+    connect(m_url, &QLineEdit::textEdited, this, [this] {
+        m_edited |= UrlField;
+        updateReason();
     });
-    connect(m_url, &QLineEdit::textEdited, this, [this](const QString &text) {
-        if (!alive())
-            return;
-        const std::optional<QString> scheme = LinkAdder::refusedScheme(text);
-        m_urlReason->setText(scheme ? AddressTexts::refusedScheme(*scheme) : QString());
-        m_urlReason->setVisible(scheme.has_value());
-        if (!scheme)
-            m_bookmark->setUrlString(typed(text));
-    });
-    connect(m_summary, &QLineEdit::textEdited, this, [this](const QString &text) {
-        if (alive())
-            m_bookmark->setSummary(typed(text));
-    });
-    // Escape rejects and Return presses the default button; either way the edits stay.
-    connect(m_cancel, &QPushButton::clicked, this, &EditLinkView::dismiss);
-    connect(m_done, &QPushButton::clicked, this, &EditLinkView::dismiss);
+    connect(m_summary, &QLineEdit::textEdited, this, [this] { m_edited |= SummaryField; });
+    // Return presses the default button, Escape rejects.
+    connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_done, &QPushButton::clicked, this, &QDialog::accept);
 
     if (bookmark) {
         // Metadata may still arrive while the sheet is open.
@@ -127,16 +109,39 @@ void EditLinkView::refreshFields()
 {
     if (!alive())
         return;
-    const auto show = [](QLineEdit *field, const QString &text) {
-        // Only when it differs, so the cursor stays where the user is typing.
-        if (field->text() != text)
+    const auto show = [this](QLineEdit *field, Field which, const QString &text) {
+        // Only fields the user has not touched, and only when they differ, so the cursor stays
+        // where the user is typing.
+        if (!(m_edited & which) && field->text() != text)
             field->setText(text);
     };
-    show(m_title, m_bookmark->title().value_or(QString()));
-    // A refused address stays in the field for correcting, though the link keeps the old one.
-    if (m_urlReason->text().isEmpty())
-        show(m_url, m_bookmark->urlString());
-    show(m_summary, m_bookmark->summary().value_or(QString()));
+    show(m_title, TitleField, m_bookmark->title().value_or(QString()));
+    show(m_url, UrlField, m_bookmark->urlString());
+    show(m_summary, SummaryField, m_bookmark->summary().value_or(QString()));
+}
+
+void EditLinkView::updateReason()
+{
+    const QString why = (m_edited & UrlField) ? AddressTexts::addressProblem(m_url->text()) : QString();
+    m_urlReason->setText(why);
+    m_urlReason->setVisible(!why.isEmpty());
+    m_done->setEnabled(why.isEmpty());
+}
+
+bool EditLinkView::commit()
+{
+    if (!alive())
+        return true;
+    updateReason();
+    if (!m_urlReason->text().isEmpty())
+        return false;
+    if (m_edited & TitleField)
+        m_bookmark->setTitle(typed(m_title->text()));
+    if (m_edited & UrlField)
+        m_bookmark->setUrlString(LinkAdder::normalizedAddress(m_url->text()));
+    if (m_edited & SummaryField)
+        m_bookmark->setSummary(typed(m_summary->text()));
+    return true;
 }
 
 void EditLinkView::present()
@@ -147,15 +152,13 @@ void EditLinkView::present()
 
 void EditLinkView::dismiss()
 {
-    done(QDialog::Accepted);
+    done(QDialog::Rejected);
 }
 
 void EditLinkView::done(int result)
 {
-    // The keystrokes before the scheme's colon were written through; they are no address.
-    if (!m_urlReason->text().isEmpty() && alive())
-        m_bookmark->setUrlString(m_openedUrl);
-    m_urlReason->clear();
-    m_urlReason->hide();
+    // A refused address keeps the sheet open with its reason, for correcting.
+    if (result == QDialog::Accepted && !commit())
+        return;
     QDialog::done(result);
 }

@@ -10,10 +10,10 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-// The sheet that edits a link's title, address and summary in place. Every keystroke is
-// written into the link at once, so both buttons only close the sheet. An address with another
-// scheme than http or https is not written: the sheet says why, and if the sheet is closed with
-// such an address the link gets back the address it had when the sheet opened.
+// The sheet that edits a link's title, address and summary. What is typed is written into the
+// link by "完成" (or Return) only; "取消" and Escape leave the link as it was. An address that
+// is no web address even with "https://" in front is refused: the sheet says why and stays
+// open until it is corrected.
 class EditLinkView : public QDialog
 {
     Q_OBJECT
@@ -35,16 +35,22 @@ public:
 
     // Shows the sheet without blocking.
     void present();
+    // Closes without writing anything.
     void dismiss();
     void done(int result) override;
 
 private:
+    enum Field { TitleField = 1, UrlField = 2, SummaryField = 4 };
     // False once the link is gone: the sheet closes instead of writing into it.
     bool alive() const;
     void refreshFields();
+    void updateReason();
+    // Writes the fields the user changed; false when the address is refused.
+    bool commit();
 
     QPointer<BookmarkItem> m_bookmark;
-    QString m_openedUrl;
+    // The fields the user typed into; the others follow metadata arriving meanwhile.
+    int m_edited = 0;
     QLineEdit *m_title;
     QLineEdit *m_url;
     QLabel *m_urlReason;

@@ -3,8 +3,10 @@
 #include "Symbols.h"
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
+#include "model/BookmarkListModel.h"
 #include "model/ModelContext.h"
 #include "ui/Alerts.h"
+#include "ui/OpenAllAlert.h"
 
 #include <QAction>
 #include <QCursor>
@@ -34,6 +36,7 @@ GroupsMenuBarView::GroupsMenuBarView(ModelContext *context, QObject *parent)
 
 GroupsMenuBarView::~GroupsMenuBarView()
 {
+    delete m_openAllAlert;
     delete m_tray;
     delete m_menu;
 }
@@ -95,8 +98,10 @@ void GroupsMenuBarView::rebuild()
 {
     m_rebuildPending = false;
     m_menu->clear();
+    // A heading, not a command: it must not light up under the pointer.
     QAction *title = m_menu->addAction(QStringLiteral("Bramble Groups"));
-    Q_UNUSED(title);
+    title->setObjectName(QStringLiteral("trayHeading"));
+    title->setEnabled(false);
     m_menu->addSeparator();
 
     QList<BookmarkGroup *> groups = m_context->groups();
@@ -135,7 +140,28 @@ void GroupsMenuBarView::openAllLinks(BookmarkGroup *group)
 {
     if (!group || !m_opener)
         return;
-    const QList<BookmarkItem *> links = group->bookmarks();
+    const qsizetype count = group->bookmarks().size();
+    if (count <= OpenAllAlert::trayAsksAbove) {
+        openNow(group);
+        return;
+    }
+    // One misclick on a large group must not open hundreds of tabs: the list's own question.
+    delete m_openAllAlert;
+    m_openAllAlert = new OpenAllAlert;
+    m_openAllAlert->setAttribute(Qt::WA_DeleteOnClose);
+    m_openAllAlert->setCount(count);
+    const QPointer<BookmarkGroup> target = group;
+    connect(m_openAllAlert, &OpenAllAlert::openConfirmed, this, [this, target] {
+        if (target && !target->isDeleted())
+            openNow(target);
+    });
+    m_openAllAlert->open();
+}
+
+void GroupsMenuBarView::openNow(BookmarkGroup *group)
+{
+    // The order the list shows.
+    const QList<BookmarkItem *> links = BookmarkListModel::ordered(group);
     QStringList refused;
     for (BookmarkItem *link : links) {
         if (!m_opener(link->urlString()))

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/OpenAllAlert.h"
+
 #include <QObject>
 #include <QPointer>
 #include <functional>
@@ -38,9 +40,11 @@ public:
     QSystemTrayIcon *trayIcon() const { return m_tray; }
     // Rebuilds the menu from the store now.
     void rebuild();
-    // Opens the group's links in the order the store returns them; an alert names those that
-    // cannot open.
+    // Opens the group's links in the order the list shows them, after the list's confirmation
+    // when there are more than 15; an alert names those that cannot open.
     void openAllLinks(BookmarkGroup *group);
+    // The confirmation, while it is open.
+    OpenAllAlert *openAllAlert() const { return m_openAllAlert; }
 
 Q_SIGNALS:
     void showWindowRequested();
@@ -49,12 +53,14 @@ Q_SIGNALS:
 
 private:
     void scheduleRebuild();
+    void openNow(BookmarkGroup *group);
 
     ModelContext *m_context;
     QMenu *m_menu;
     QSystemTrayIcon *m_tray = nullptr;
     QPointer<QAction> m_checkForUpdates;
     Opener m_opener;
+    QPointer<OpenAllAlert> m_openAllAlert;
     std::function<bool()> m_trayAvailable;
     bool m_rebuildPending = false;
 };

@@ -193,8 +193,44 @@ QIcon Symbols::applicationIcon()
     return QIcon::fromTheme(QStringLiteral("bramble"), QIcon(resourcePath(QStringLiteral("bramble"))));
 }
 
+namespace {
+// A tray icon drawn in colour, so it shows on light and dark panels alike (a tray that embeds
+// the picture does not recolour a symbolic icon), that still carries the theme's symbolic name
+// for the tray hosts that draw icons by name in their panel's own colour.
+class TrayIconEngine : public QIconEngine
+{
+public:
+    TrayIconEngine(const QString &name, const QIcon &picture)
+        : m_name(name)
+        , m_picture(picture)
+    { }
+
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        m_picture.paint(painter, rect, Qt::AlignCenter, mode, state);
+    }
+    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return m_picture.pixmap(size, mode, state);
+    }
+    QSize actualSize(const QSize &size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return m_picture.actualSize(size, mode, state);
+    }
+    QString iconName() override { return m_name; }
+    QString key() const override { return QStringLiteral("BrambleTrayIcon"); }
+    QIconEngine *clone() const override { return new TrayIconEngine(m_name, m_picture); }
+
+private:
+    QString m_name;
+    QIcon m_picture;
+};
+} // namespace
+
 QIcon Symbols::trayIcon()
 {
-    // By name, so that a tray host can draw the symbolic icon in its panel's own colour.
-    return QIcon::fromTheme(QStringLiteral("bramble-symbolic"), icon(QStringLiteral("link")));
+    initResources();
+    const QIcon picture(resourcePath(QStringLiteral("bramble")));
+    const QString symbolic = QStringLiteral("bramble-symbolic");
+    return QIcon(new TrayIconEngine(QIcon::hasThemeIcon(symbolic) ? symbolic : QString(), picture));
 }

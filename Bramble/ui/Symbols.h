@@ -25,6 +25,7 @@ QPixmap pixmap(const QString &name, const QSize &size, const QColor &color, qrea
 
 // The application's own icon: "bramble" from the icon theme, else the one in the resources.
 QIcon applicationIcon();
-// The tray's: "bramble-symbolic" from the icon theme, else the "link" symbol.
+// The tray's: the coloured application picture, named "bramble-symbolic" when the icon theme
+// has that icon, so hosts that recolour icons by name can do so.
 QIcon trayIcon();
 } // namespace Symbols

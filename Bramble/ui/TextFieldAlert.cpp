@@ -9,7 +9,6 @@
 TextFieldAlert::TextFieldAlert(
     const QString &title, const QString &placeholder, const QString &actionText, QWidget *parent)
     : QDialog(parent)
-    , m_titleLabel(new QLabel(title, this))
     , m_field(new QLineEdit(this))
     , m_reasonLabel(new QLabel(this))
     , m_cancelButton(new QPushButton(QStringLiteral("取消"), this))
@@ -19,15 +18,10 @@ TextFieldAlert::TextFieldAlert(
     setWindowModality(Qt::WindowModal);
     setSizeGripEnabled(false);
 
-    QFont titleFont = m_titleLabel->font();
-    titleFont.setBold(true);
-    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.1);
-    m_titleLabel->setFont(titleFont);
-    m_titleLabel->setAlignment(Qt::AlignCenter);
-
     m_field->setPlaceholderText(placeholder);
     m_field->setClearButtonEnabled(true);
-    m_field->setMinimumWidth(240);
+    m_field->setMinimumWidth(300);
+    m_field->setAccessibleName(title);
 
     m_reasonLabel->setObjectName(QStringLiteral("reasonLabel"));
     // The reason may quote what was typed: never read it as markup.
@@ -50,7 +44,6 @@ TextFieldAlert::TextFieldAlert(
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 18, 20, 16);
     layout->setSpacing(12);
-    layout->addWidget(m_titleLabel);
     layout->addWidget(m_field);
     layout->addWidget(m_reasonLabel);
     layout->addSpacing(4);

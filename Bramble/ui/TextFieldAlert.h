@@ -8,9 +8,9 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-// A small modal alert with a title, one text field, a cancel button and an action button that
-// stays disabled while the field is empty or its text is refused. Either button closes it; the
-// action button emits accepted(), the cancel button (and Escape) rejected().
+// A small modal alert with a title (the window's own: the body does not repeat it), one text field, a cancel
+// button and an action button that stays disabled while the field is empty or its text is refused. Either
+// button closes it; the action button emits accepted(), the cancel button (and Escape) rejected().
 class TextFieldAlert : public QDialog
 {
     Q_OBJECT
@@ -44,7 +44,6 @@ Q_SIGNALS:
 private:
     void updateActionButton();
 
-    QLabel *m_titleLabel;
     QLineEdit *m_field;
     QLabel *m_reasonLabel;
     Validator m_validator;
