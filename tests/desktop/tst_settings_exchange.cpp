@@ -139,6 +139,13 @@ private Q_SLOTS:
         view.show();
         QVERIFY(view.browserImportButton());
         QCOMPARE(view.browserImportButton()->text(), QStringLiteral("从浏览器导入…"));
+        // The section's new rows fit the window's fixed size: nothing is squeezed or cut off.
+        QWidget *general = view.tabs()->widget(0);
+        QVERIFY2(general->minimumSizeHint().height() <= general->height(),
+            qPrintable(
+                QStringLiteral("%1 > %2").arg(general->minimumSizeHint().height()).arg(general->height())));
+        QCheckBox *skip = view.skipExistingSwitch();
+        QVERIFY(skip->mapTo(general, QPoint(0, skip->height())).y() <= general->height());
 
         // None installed: the dialog says so.
         view.browserImportButton()->click();

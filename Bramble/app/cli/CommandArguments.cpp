@@ -36,6 +36,7 @@ const char *const usage
 
 const QStringList commands = { QStringLiteral("list"), QStringLiteral("add"), QStringLiteral("metadata"),
     QStringLiteral("export"), QStringLiteral("import"), QStringLiteral("refresh") };
+
 // The value of an option taken by one command only, as "--name VALUE" or "--name=VALUE":
 // nothing when the word is not that option, an empty value when it lacks one.
 std::optional<std::optional<QString>> optionValue(
@@ -118,9 +119,9 @@ std::optional<QString> CommandArguments::parse(
             .arg(*arguments->from, BrowserProfiles::browserIds().join(QStringLiteral(", ")));
     if (arguments->from && !arguments->positional.isEmpty())
         return QStringLiteral("import takes a FILE or --from, not both");
-    const qsizetype wanted
-        = command == QStringLiteral("list") || command == QStringLiteral("refresh") || arguments->from ? 0
-                                                                                                       : 1;
+    const bool takesNoArgument = command == QStringLiteral("list") || command == QStringLiteral("refresh")
+        || arguments->from.has_value();
+    const qsizetype wanted = takesNoArgument ? 0 : 1;
     if (arguments->json && !takesJson)
         return QStringLiteral("%1 does not take --json").arg(command);
     if (arguments->group && !takesGroup)
