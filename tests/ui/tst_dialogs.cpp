@@ -1,9 +1,12 @@
 #include "app/Localization.h"
 #include "exchange/DataExchange.h"
+#include "model/BookmarkGroup.h"
+#include "model/BookmarkItem.h"
 #include "model/ModelContainer.h"
 #include "model/ModelContext.h"
 #include "support/TestEnvironment.h"
 #include "ui/Alerts.h"
+#include "ui/EditLinkView.h"
 #include "ui/OpenAllAlert.h"
 #include "ui/SettingsView.h"
 #include "ui/SettingsWindow.h"
@@ -87,6 +90,19 @@ private Q_SLOTS:
             QVERIFY(label->text() != QStringLiteral("新建分组") || !label->isVisible());
         QCOMPARE(alert.field()->accessibleName(), QStringLiteral("新建分组"));
         alert.reject();
+    }
+
+    void editSheetSaysItsTitleOnce()
+    {
+        BookmarkGroup group(QStringLiteral("g"));
+        auto *link = new BookmarkItem(QStringLiteral("https://a.example"), &group);
+        EditLinkView sheet(link);
+        sheet.present();
+        QVERIFY(QTest::qWaitForWindowExposed(&sheet));
+        QCOMPARE(sheet.windowTitle(), QStringLiteral("编辑链接"));
+        for (const QLabel *label : sheet.findChildren<QLabel *>())
+            QVERIFY(label->text() != QStringLiteral("编辑链接"));
+        sheet.reject();
     }
 
     void settingsWindowClosesWithKeysFitsAndSitsOverTheWindow()

@@ -12,19 +12,22 @@
 #include "ui/ContextMenu.h"
 #include "ui/DragAutoScroller.h"
 #include "ui/DropState.h"
+#include "ui/TextFieldAlert.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDragEnterEvent>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QMimeData>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
-// Dragging links in long lists and onto the groups of the sidebar.
+// Long lists: dragging in them and onto the groups of the sidebar, and finding an added row.
 class DragTest : public QObject
 {
     Q_OBJECT
@@ -155,6 +158,28 @@ private Q_SLOTS:
         QVERIFY(!scroller->isScrolling());
         delete data;
         pane()->endDrag();
+    }
+
+    void anAddedLinkIsScrolledToAndCurrent()
+    {
+        BookmarkGroup *big = addGroup(QStringLiteral("大组"), 0, 200);
+        showWindow();
+        view()->setSelectedGroup(big);
+        BookmarkRowList *rows = pane()->listView();
+        pane()->model()->sortNow();
+        QCOMPARE(rows->verticalScrollBar()->value(), 0);
+        pane()->addLinkAction()->trigger();
+        TextFieldAlert *alert = pane()->addLinkAlert();
+        // Loopback, where nothing listens: the fetch ends at once.
+        QTest::keyClicks(alert->field(), QStringLiteral("127.0.0.1:9/new"));
+        QTest::keyClick(alert->field(), Qt::Key_Return);
+        QVERIFY(!pane()->showAddLinkSheet());
+        const int row = rows->currentIndex().row();
+        QCOMPARE(row, 200);
+        QCOMPARE(pane()->model()->itemAt(row)->urlString(), QStringLiteral("https://127.0.0.1:9/new"));
+        QVERIFY(rows->verticalScrollBar()->value() > 0);
+        QVERIFY(rows->viewport()->rect().contains(rows->visualRect(rows->currentIndex())));
+        QTRY_VERIFY(rows->hasFocus());
     }
 
     void dragImageIsSmallTranslucentAndBesideThePointer()
