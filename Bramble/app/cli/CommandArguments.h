@@ -15,6 +15,10 @@ struct CommandArguments
     bool noRefresh = false;
     // refresh: every link (of the group), not only those waiting.
     bool all = false;
+    // search: at most this many matches.
+    std::optional<int> limit;
+    // add: store the address even when the library holds it already.
+    bool allowDuplicate = false;
 
     static const char *usageText();
     static bool isCommand(const QString &word);
