@@ -12,6 +12,7 @@
 #include "ui/BookmarkRowView.h"
 #include "ui/ContextMenu.h"
 #include "ui/DropState.h"
+#include "ui/DuplicatePrompt.h"
 #include "ui/EditLinkView.h"
 #include "ui/InsertionIndicator.h"
 #include "ui/LinkOpener.h"
@@ -710,6 +711,16 @@ QString BookmarkListView::normalizedAddress(const QString &text)
 
 BookmarkItem *BookmarkListView::addBookmark()
 {
+    const QString typed = m_newUrlString;
+    if (DuplicatePrompt::ask(this, m_modelContext, typed, [self = QPointer(this), typed] {
+            if (self) {
+                self->setNewUrlString(typed);
+                self->addBookmark();
+            }
+        })) {
+        setShowAddLinkSheet(false);
+        return nullptr;
+    }
     const LinkAdder::Outcome added = LinkAdder::addLink(m_modelContext, m_group, m_newUrlString);
     if (added.failure == LinkAdder::Failure::RefusedScheme) {
         // The alert stays open with its reason, so the text can be corrected.

@@ -4,6 +4,7 @@
 #include "model/LinkAdder.h"
 #include "model/ModelContext.h"
 #include "ui/AddressTexts.h"
+#include "ui/DuplicatePrompt.h"
 
 #include <QFormLayout>
 #include <QFrame>
@@ -80,6 +81,9 @@ EditLinkView::EditLinkView(BookmarkItem *bookmark, QWidget *parent)
     layout->addWidget(heading);
     layout->addWidget(formFrame);
     layout->addWidget(m_urlReason);
+    auto *duplicate = new DuplicateNotice(this);
+    layout->addWidget(duplicate);
+    connect(duplicate, &DuplicateNotice::revealing, this, &EditLinkView::dismiss);
     layout->addLayout(buttons);
 
     refreshFields();
@@ -97,6 +101,7 @@ EditLinkView::EditLinkView(BookmarkItem *bookmark, QWidget *parent)
         m_urlReason->setVisible(scheme.has_value());
         if (!scheme)
             m_bookmark->setUrlString(typed(text));
+        findChild<DuplicateNotice *>()->check(m_bookmark);
     });
     connect(m_summary, &QLineEdit::textEdited, this, [this](const QString &text) {
         if (alive())
