@@ -8,6 +8,8 @@
 #include "ui/BookmarkListView.h"
 #include "ui/ContentView.h"
 #include "ui/ContextMenu.h"
+#include "ui/DuplicatePrompt.h"
+#include "ui/EditLinkView.h"
 #include "ui/GroupsMenuBarView.h"
 #include "ui/LinkOpener.h"
 #include "ui/SearchField.h"
@@ -246,6 +248,27 @@ private Q_SLOTS:
         QVERIFY(shown);
         QCOMPARE(shown->model()->itemAt(shown->listView()->currentIndex().row())->urlString(),
             QStringLiteral("https://127.0.0.1:1/three/"));
+    }
+
+    void editSheetSaysWhereTheAddressIsAlready()
+    {
+        BookmarkItem *tea = m_home->bookmarks().last();
+        QCOMPARE(tea->title(), std::optional<QString>(QStringLiteral("Tea")));
+        EditLinkView sheet(tea, m_window.get());
+        auto *notice = sheet.findChild<DuplicateNotice *>();
+        QVERIFY(notice);
+        QVERIFY(notice->isHidden());
+        sheet.urlField()->selectAll();
+        QTest::keyClicks(sheet.urlField(), QStringLiteral("https://127.0.0.1:1/ONE/#x"));
+        QVERIFY(notice->isHidden());
+        sheet.urlField()->selectAll();
+        QTest::keyClicks(sheet.urlField(), QStringLiteral("HTTPS://127.0.0.1:1/one#x"));
+        QVERIFY(!notice->isHidden());
+        QCOMPARE(notice->label()->text(), QStringLiteral("已在「工作」中"));
+        // Its own address is no duplicate.
+        sheet.urlField()->selectAll();
+        QTest::keyClicks(sheet.urlField(), QStringLiteral("https://127.0.0.1:1/three/"));
+        QVERIFY(notice->isHidden());
     }
 
     void trayOffersSearch()
