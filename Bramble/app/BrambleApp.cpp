@@ -18,6 +18,7 @@
 #include "ui/GroupsMenuBarView.h"
 #include "ui/LinkOpener.h"
 #include "ui/RefreshStatusView.h"
+#include "ui/SearchPane.h"
 #include "ui/SettingsView.h"
 #include "ui/SettingsWindow.h"
 #include "ui/Symbols.h"
@@ -196,6 +197,10 @@ GroupsMenuBarView *BrambleApp::groupsMenu()
         m_groupsMenu->setOpener([](const QString &urlString) { return LinkOpener::openLink(urlString); });
         connect(
             m_groupsMenu.get(), &GroupsMenuBarView::showWindowRequested, this, &BrambleApp::showMainWindow);
+        connect(m_groupsMenu.get(), &GroupsMenuBarView::searchRequested, this, [this] {
+            showMainWindow();
+            mainWindow()->contentView()->searchPane()->focusSearch();
+        });
         connect(m_groupsMenu.get(), &GroupsMenuBarView::settingsRequested, this, &BrambleApp::showSettings);
         connect(m_groupsMenu.get(), &GroupsMenuBarView::quitRequested, this, &BrambleApp::quit);
         m_groupsMenu->setCheckForUpdatesAction(

@@ -5,6 +5,7 @@
 #include "app/cli/CommandArguments.h"
 #include "app/cli/CommandOutput.h"
 #include "app/cli/ReadCommands.h"
+#include "app/cli/SearchCommand.h"
 #include "app/cli/WriteCommands.h"
 
 #include <QCoreApplication>
@@ -78,6 +79,8 @@ int CommandLine::run(int argc, char **argv)
         body = [arguments] { return ReadCommands::metadata(arguments); };
     else if (command == QStringLiteral("export"))
         body = [arguments] { return ReadCommands::exportLibrary(arguments); };
+    else if (command == QStringLiteral("search"))
+        body = [arguments] { return SearchCommand::run(arguments); };
     else if (command == QStringLiteral("refresh"))
         body = [arguments] { return WriteCommands::refresh(arguments); };
     else

@@ -2,6 +2,7 @@
 
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
+#include "model/DuplicateLinks.h"
 #include "model/GroupListModel.h"
 #include "model/ModelContext.h"
 
@@ -14,10 +15,12 @@ namespace {
     }
 } // namespace
 
-Message addRequest(const QString &text, const std::optional<QString> &groupName)
+Message addRequest(const QString &text, const std::optional<QString> &groupName, bool allowDuplicate)
 {
     Message request = InstanceProtocol::request(InstanceProtocol::add);
     request["url"] = utf8(text);
+    if (allowDuplicate)
+        request["allowDuplicate"] = true;
     if (groupName)
         request["group"] = utf8(*groupName);
     return request;
@@ -77,6 +80,19 @@ Message refresh(DataExchange *exchange, ModelContext *context, const Message &re
     return answer;
 }
 
+QString duplicateNotice(ModelContext *context, const QString &text, const std::optional<QString> &groupName)
+{
+    if (!context || text.isEmpty() || LinkAdder::refusedScheme(text)
+        || (groupName && !groupNamed(context, *groupName)))
+        return QString();
+    return DuplicateLinks::notice(DuplicateLinks::of(context)->find(text));
+}
+
+QString duplicateRefusal()
+{
+    return QStringLiteral("Not added; --allow-duplicate adds it anyway.");
+}
+
 QString addFailure(const LinkAdder::Outcome &outcome, const QString &text)
 {
     switch (outcome.failure) {
@@ -102,10 +118,17 @@ Message add(ModelContext *context, const Message &request, const FetchStarter &s
     std::optional<QString> groupName;
     if (request.contains("group"))
         groupName = InstanceProtocol::text(request, "group");
+    const bool allowDuplicate = request.contains("allowDuplicate") && request["allowDuplicate"].is_boolean()
+        && request["allowDuplicate"].get<bool>();
+    const QString duplicate = duplicateNotice(context, text, groupName);
+    if (!duplicate.isEmpty() && !allowDuplicate)
+        return InstanceProtocol::failure(duplicate + QLatin1Char('\n') + duplicateRefusal());
     const LinkAdder::Outcome added = LinkAdder::addToGroup(context, groupName, text);
     if (!added.link)
         return InstanceProtocol::failure(addFailure(added, text));
     Message answer = InstanceProtocol::success();
+    if (!duplicate.isEmpty())
+        answer["duplicate"] = utf8(duplicate);
     answer["url"] = utf8(added.link->urlString());
     answer["group"] = utf8(added.groupName);
     if (startFetch)

@@ -21,7 +21,7 @@ using Message = InstanceProtocol::Message;
 // Starts fetching the metadata of a link just added; each holder does it its own way.
 using FetchStarter = std::function<void(BookmarkItem *link)>;
 
-Message addRequest(const QString &text, const std::optional<QString> &groupName);
+Message addRequest(const QString &text, const std::optional<QString> &groupName, bool allowDuplicate = false);
 // Without refresh the holder stores and queues the links but does not fetch them.
 Message importRequest(const QString &absolutePath, bool refresh = true, const ImportOptions &options = {});
 Message refreshRequest(const std::optional<QString> &groupName, bool all);
@@ -36,6 +36,12 @@ QCoro::Task<Message> import(DataExchange *exchange, Message request);
 Message refresh(DataExchange *exchange, ModelContext *context, const Message &request);
 // The first group of that name in sidebar order, or null.
 BookmarkGroup *groupNamed(ModelContext *context, const QString &name);
+
+// "已在「工作」中" when the library holds the address already and the text would be added (a
+// web address, into a group that exists).
+QString duplicateNotice(ModelContext *context, const QString &text, const std::optional<QString> &groupName);
+// The line after the notice when a duplicate was not added.
+QString duplicateRefusal();
 
 // Why text was not added, for the command line; empty when it was.
 QString addFailure(const LinkAdder::Outcome &outcome, const QString &text);

@@ -8,20 +8,17 @@
 #include <QVariant>
 #include <optional>
 
-// Finding links by the words of a query, and the index that makes it fast.
+// Finding links by the words of a query.
 //
 // A link matches when every word of the query occurs in its title, address or summary after
-// folding (SearchFolding). The store keeps the folded texts in search_text, and an FTS5 table
-// with the trigram tokenizer over them, search_index, which answers words of three characters or
-// more; shorter words are looked for in search_text directly. Both are written in the same
-// transaction as the link itself (Writer), so the index is never out of step with the links.
+// folding (SearchFolding), anywhere in them: Chinese, Japanese and Korean text has no spaces
+// between words. The store keeps the folded texts in search_text, written by Writer in the same
+// transaction as the link itself, so they are never out of step with the links; a search scans
+// them in memory (SearchIndex).
 //
 // Ranking: each word counts 0 when found in the title, 1 in the address, 2 only in the summary;
 // a lower sum comes first, then the link added last, then the higher identifier.
 namespace LinkSearch {
-
-// Words shorter than this are not looked up in the trigram index.
-constexpr int trigramLength = 3;
 
 struct Hit
 {
@@ -38,15 +35,16 @@ struct Query
     int limit = 0;
 };
 
-// Creates the index tables and fills them from the links already stored; runs inside the
-// caller's transaction (a schema upgrade, or the creation of a new store).
+// Creates the table of folded texts and fills it from the links already stored; runs inside
+// the caller's transaction (a schema upgrade, or the creation of a new store).
 bool createIndex(QSqlDatabase &db, QString *error);
 
 // The hits in ranking order, or nothing (and error set) when the store could not be read. A
-// query without words finds nothing.
+// query without words finds nothing. Reads every folded text: to search again and again, load a
+// SearchIndex once.
 std::optional<QList<Hit>> find(QSqlDatabase &db, const Query &query, QString *error = nullptr);
 
-// Keeps the index in step with the links, inside the transaction that writes them.
+// Keeps the folded texts in step with the links, inside the transaction that writes them.
 class Writer
 {
 public:

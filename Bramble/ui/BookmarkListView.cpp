@@ -17,6 +17,7 @@
 #include "ui/ContextMenu.h"
 #include "ui/DragAutoScroller.h"
 #include "ui/DropState.h"
+#include "ui/DuplicatePrompt.h"
 #include "ui/EditLinkView.h"
 #include "ui/InsertionIndicator.h"
 #include "ui/LinkOpener.h"
@@ -743,6 +744,16 @@ BookmarkItem *BookmarkListView::addBookmark()
         // Stored, it would wait for its page forever: the alert stays open with its reason.
         if (!m_showAddLinkSheet)
             setShowAddLinkSheet(true);
+        return nullptr;
+    }
+    const QString typed = m_newUrlString;
+    if (DuplicatePrompt::ask(this, m_modelContext, typed, [self = QPointer(this), typed] {
+            if (self) {
+                self->setNewUrlString(typed);
+                self->addBookmark();
+            }
+        })) {
+        setShowAddLinkSheet(false);
         return nullptr;
     }
     const LinkAdder::Outcome added = LinkAdder::addLink(m_modelContext, m_group, m_newUrlString);

@@ -2,6 +2,7 @@
 
 #include "exchange/DataExchange.h"
 #include "model/BookmarkGroup.h"
+#include "model/BookmarkItem.h"
 #include "model/DataSeeder.h"
 #include "model/DeletionUndo.h"
 #include "model/GroupListModel.h"
@@ -12,6 +13,7 @@
 #include "ui/GroupDropTarget.h"
 #include "ui/GroupRowDelegate.h"
 #include "ui/RowMoveAnimator.h"
+#include "ui/SearchPane.h"
 #include "ui/Symbols.h"
 #include "ui/TextFieldAlert.h"
 #include "ui/UndoNotice.h"
@@ -179,7 +181,12 @@ ContentView::ContentView(ModelContext *context, QWidget *parent)
     m_detailStack->addWidget(m_welcome);
 
     m_splitter->addWidget(sidebar);
-    m_splitter->addWidget(m_detailStack);
+    m_searchPane = new SearchPane(m_context, m_detailStack);
+    m_searchPane->setRevealer([this](BookmarkItem *item) {
+        setSelectedGroup(item->group());
+        SearchPane::selectInDetail(currentDetail(), item);
+    });
+    m_splitter->addWidget(m_searchPane);
     m_splitter->setCollapsible(0, false);
     m_splitter->setCollapsible(1, false);
     m_splitter->setStretchFactor(0, 0);

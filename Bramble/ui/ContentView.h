@@ -19,6 +19,7 @@ class QSplitter;
 class QStackedWidget;
 class QToolBar;
 class RowMoveAnimator;
+class SearchPane;
 class TextFieldAlert;
 class UndoNotice;
 class WelcomeView;
@@ -55,6 +56,8 @@ public:
     // The welcome screen, or the detail of the selected group.
     QWidget *currentDetail() const;
     WelcomeView *welcomeView() const { return m_welcome; }
+    // The search field above the detail column and the results it shows.
+    SearchPane *searchPane() const { return m_searchPane; }
     TextFieldAlert *addGroupAlert() const { return m_addGroupAlert; }
     TextFieldAlert *renameGroupAlert() const { return m_renameGroupAlert; }
     // "已删除「…」 · 撤销" after a group or a link was deleted; Ctrl+Z is undoAction().
@@ -112,6 +115,7 @@ private:
     RowMoveAnimator *m_animator;
     QStackedWidget *m_detailStack;
     WelcomeView *m_welcome;
+    SearchPane *m_searchPane;
     QPointer<QWidget> m_detail;
     qint64 m_detailGroupId = 0;
     QToolBar *m_toolBar;

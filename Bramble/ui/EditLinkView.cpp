@@ -4,6 +4,7 @@
 #include "model/LinkAdder.h"
 #include "model/ModelContext.h"
 #include "ui/AddressTexts.h"
+#include "ui/DuplicatePrompt.h"
 
 #include <QFormLayout>
 #include <QFrame>
@@ -73,6 +74,9 @@ EditLinkView::EditLinkView(BookmarkItem *bookmark, QWidget *parent)
     layout->setSpacing(20);
     layout->addWidget(formFrame);
     layout->addWidget(m_urlReason);
+    auto *duplicate = new DuplicateNotice(this);
+    layout->addWidget(duplicate);
+    connect(duplicate, &DuplicateNotice::revealing, this, &EditLinkView::dismiss);
     layout->addLayout(buttons);
 
     refreshFields();
@@ -82,6 +86,7 @@ EditLinkView::EditLinkView(BookmarkItem *bookmark, QWidget *parent)
     connect(m_url, &QLineEdit::textEdited, this, [this] {
         m_edited |= UrlField;
         updateReason();
+        findChild<DuplicateNotice *>()->check(m_bookmark, LinkAdder::normalizedAddress(m_url->text()));
     });
     connect(m_summary, &QLineEdit::textEdited, this, [this] { m_edited |= SummaryField; });
     // Return presses the default button, Escape rejects.

@@ -126,6 +126,8 @@ void GroupsMenuBarView::rebuild()
     m_menu->addSeparator();
     connect(m_menu->addAction(QStringLiteral("显示 Bramble")), &QAction::triggered, this,
         &GroupsMenuBarView::showWindowRequested);
+    connect(m_menu->addAction(QStringLiteral("搜索…")), &QAction::triggered, this,
+        &GroupsMenuBarView::searchRequested);
     connect(m_menu->addAction(QStringLiteral("设置")), &QAction::triggered, this,
         &GroupsMenuBarView::settingsRequested);
     if (m_checkForUpdates)

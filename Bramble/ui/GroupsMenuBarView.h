@@ -48,6 +48,8 @@ public:
 
 Q_SIGNALS:
     void showWindowRequested();
+    // "搜索…": the window with the search field focused.
+    void searchRequested();
     void settingsRequested();
     void quitRequested();
 

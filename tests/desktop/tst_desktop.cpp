@@ -138,8 +138,8 @@ private Q_SLOTS:
         QCOMPARE(texts(view.menu()),
             (QStringList { QStringLiteral("Bramble Groups"), QStringLiteral("---"),
                 QStringLiteral("暂无分组"), QStringLiteral("---"), QStringLiteral("显示 Bramble"),
-                QStringLiteral("设置"), QStringLiteral("Check for Updates..."), QStringLiteral("---"),
-                QStringLiteral("Quit Bramble") }));
+                QStringLiteral("搜索…"), QStringLiteral("设置"), QStringLiteral("Check for Updates..."),
+                QStringLiteral("---"), QStringLiteral("Quit Bramble") }));
         QVERIFY(!find(view.menu(), QStringLiteral("暂无分组"))->isEnabled());
         QCOMPARE(find(view.menu(), QStringLiteral("Quit Bramble"))->shortcut(),
             QKeySequence(Qt::CTRL | Qt::Key_Q));

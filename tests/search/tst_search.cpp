@@ -243,7 +243,10 @@ private Q_SLOTS:
         QVERIFY(count.exec(QStringLiteral("SELECT COUNT(*) FROM search_text")) && count.next());
         QCOMPARE(count.value(0).toInt(), 1);
         QVERIFY(
-            count.exec(QStringLiteral("INSERT INTO search_index (search_index) VALUES ('integrity-check')")));
+            count.exec(QStringLiteral("SELECT title, address, summary FROM search_text")) && count.next());
+        QCOMPARE(count.value(0).toString(), QStringLiteral("full width books"));
+        QCOMPARE(count.value(1).toString(), QStringLiteral("https://wide.example/"));
+        QCOMPARE(count.value(2).toString(), SearchFolding::fold(QStringLiteral("Straße und Ölmühle")));
     }
 
     void importedLinksAreFound()
@@ -277,8 +280,13 @@ private Q_SLOTS:
         ModelContext *context = open(freshPath());
         auto *group = new BookmarkGroup(QStringLiteral("g"));
         auto *bare = new BookmarkItem(QStringLiteral("https://bare.example/x"), group);
+        // A present title that is a null string must not reach the NOT NULL column as NULL.
+        auto *nullTitle = new BookmarkItem(QStringLiteral("https://null.example/"), group);
+        nullTitle->setTitle(QString());
+        nullTitle->setSummary(QString());
         context->insert(group);
-        QVERIFY(context->save());
+        QString error;
+        QVERIFY2(context->save(&error), qPrintable(error));
         QSqlDatabase db = m_container->database();
         const auto hits = LinkSearch::find(db, { QStringLiteral("bare"), {}, 0 });
         QVERIFY(hits);

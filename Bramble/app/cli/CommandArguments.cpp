@@ -10,7 +10,13 @@ const char *const usage
       "\n"
       "Commands:\n"
       "  list [--group NAME] [--json]   the groups in sidebar order and their links\n"
-      "  add URL [--group NAME]         add a link and fetch its title, summary and icon\n"
+      "  add URL [--group NAME] [--allow-duplicate]\n"
+      "                                 add a link and fetch its title, summary and icon; an\n"
+      "                                 address the library holds already is added only with\n"
+      "                                 --allow-duplicate\n"
+      "  search QUERY... [--group NAME] [--json] [--limit N]\n"
+      "                                 the links holding every word in title, address or\n"
+      "                                 summary, best first; exit status 1 when none\n"
       "  metadata URL [--json]          fetch an address's metadata without storing it\n"
       "  export [--format json|html] FILE\n"
       "                                 write the whole library to a JSON file, or to bookmark\n"
@@ -35,7 +41,7 @@ const char *const usage
       "  -v, --version                  show the version\n";
 
 const QStringList commands = { QStringLiteral("list"), QStringLiteral("add"), QStringLiteral("metadata"),
-    QStringLiteral("export"), QStringLiteral("import"), QStringLiteral("refresh") };
+    QStringLiteral("export"), QStringLiteral("import"), QStringLiteral("refresh"), QStringLiteral("search") };
 
 // The value of an option taken by one command only, as "--name VALUE" or "--name=VALUE":
 // nothing when the word is not that option, an empty value when it lacks one.
@@ -94,6 +100,20 @@ std::optional<QString> CommandArguments::parse(
             if (!*value || (**value != QLatin1String("json") && **value != QLatin1String("html")))
                 return QStringLiteral("--format takes json or html");
             arguments->format = **value;
+        } else if (word == QStringLiteral("--allow-duplicate") && command == QStringLiteral("add")) {
+            arguments->allowDuplicate = true;
+        } else if ((word == QStringLiteral("--limit") || word.startsWith(QStringLiteral("--limit=")))
+            && command == QStringLiteral("search")) {
+            QString value;
+            if (word.contains(QLatin1Char('=')))
+                value = word.mid(8);
+            else if (i + 1 < words.size())
+                value = words[++i];
+            bool ok = false;
+            const int limit = value.toInt(&ok);
+            if (!ok || limit < 1)
+                return QStringLiteral("--limit needs a positive number");
+            arguments->limit = limit;
         } else if (word == QStringLiteral("--group")) {
             if (i + 1 >= words.size())
                 return QStringLiteral("--group needs a group name");
@@ -109,9 +129,11 @@ std::optional<QString> CommandArguments::parse(
             arguments->positional << word;
         }
     }
-    const bool takesJson = command == QStringLiteral("list") || command == QStringLiteral("metadata");
+    const bool search = command == QStringLiteral("search");
+    const bool takesJson
+        = command == QStringLiteral("list") || command == QStringLiteral("metadata") || search;
     const bool takesGroup = command == QStringLiteral("list") || command == QStringLiteral("add")
-        || command == QStringLiteral("refresh");
+        || command == QStringLiteral("refresh") || search;
     if (arguments->profile && !arguments->from)
         return QStringLiteral("--profile goes with --from");
     if (arguments->from && !BrowserProfiles::isKnownBrowser(*arguments->from))
@@ -126,6 +148,11 @@ std::optional<QString> CommandArguments::parse(
         return QStringLiteral("%1 does not take --json").arg(command);
     if (arguments->group && !takesGroup)
         return QStringLiteral("%1 does not take --group").arg(command);
+    if (search) {
+        if (arguments->positional.join(QString()).trimmed().isEmpty())
+            return QStringLiteral("search needs a QUERY");
+        return std::nullopt;
+    }
     if (arguments->positional.size() != wanted) {
         if (wanted == 0)
             return QStringLiteral("%1 takes no arguments").arg(command);

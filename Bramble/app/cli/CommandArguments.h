@@ -22,6 +22,10 @@ struct CommandArguments
     std::optional<QString> profile;
     // export: "json" or "html".
     QString format = QStringLiteral("json");
+    // search: at most this many matches.
+    std::optional<int> limit;
+    // add: store the address even when the library holds it already.
+    bool allowDuplicate = false;
 
     static const char *usageText();
     static bool isCommand(const QString &word);

@@ -204,8 +204,11 @@ QCoro::Task<int> WriteCommands::add(CommandArguments arguments)
         co_return 1;
     }
     SingleInstance instance(ModelContainer::defaultStorePath());
-    QCoro::Task<Access> taking = takeOrHandOver(instance, LibraryRequests::addRequest(typed, arguments.group),
+    QCoro::Task<Access> taking = takeOrHandOver(instance,
+        LibraryRequests::addRequest(typed, arguments.group, arguments.allowDuplicate),
         std::chrono::seconds(30), [](const Message &answer) {
+            if (answer.contains("duplicate"))
+                complain(InstanceProtocol::text(answer, "duplicate"));
             result(heldBy(answer, QStringLiteral("link")));
             result(QStringLiteral("Added %1 to %2")
                        .arg(InstanceProtocol::text(answer, "url"), InstanceProtocol::text(answer, "group")));
@@ -221,6 +224,14 @@ QCoro::Task<int> WriteCommands::add(CommandArguments arguments)
     DataExchange exchange(context);
     CommandHost host(&instance, context, &exchange);
 
+    const QString duplicate = LibraryRequests::duplicateNotice(context, typed, arguments.group);
+    if (!duplicate.isEmpty()) {
+        complain(duplicate);
+        if (!arguments.allowDuplicate) {
+            complain(LibraryRequests::duplicateRefusal());
+            co_return 1;
+        }
+    }
     const LinkAdder::Outcome added = LinkAdder::addToGroup(context, arguments.group, typed);
     if (!added.link) {
         complain(LibraryRequests::addFailure(added, typed));
