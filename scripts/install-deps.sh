@@ -15,6 +15,9 @@ packages=(
 # hicolor theme they install into, dpkg-shlibdeps for the .deb ----
 packages+=(desktop-file-utils appstream hicolor-icon-theme dpkg-dev)
 # ---- end of install, packages and sanitizers ----
+# make fuzz: clang with libFuzzer and its sanitizer runtimes; llvm-symbolizer names the frames
+# of a finding.
+packages+=(clang-14 libclang-rt-14-dev llvm-14)
 
 missing=()
 for p in "${packages[@]}"; do
