@@ -79,7 +79,9 @@ endif
 # names the few leaks inside Qt, GLib and fontconfig that are not ours. Any report fails.
 ASAN_BUILD_DIR ?= build-asan
 ASAN_FLAGS = -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
-ASAN_ENV = ASAN_OPTIONS="detect_leaks=1:check_initialization_order=1" \
+# Two suites preload a small probe library into the program they start (the network watch, the
+# signing tool's file-mode probe); the sanitizer runtime then is not first, which is harmless.
+ASAN_ENV = ASAN_OPTIONS="detect_leaks=1:check_initialization_order=1:verify_asan_link_order=0" \
   LSAN_OPTIONS="suppressions=$(CURDIR)/tests/asan/lsan.supp:print_suppressions=0" \
   UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 asan: deps
@@ -90,6 +92,22 @@ asan: deps
 	env $(ASAN_ENV) cmake --build $(ASAN_BUILD_DIR) -j $(JOBS)
 	env $(ASAN_ENV) ctest --test-dir $(ASAN_BUILD_DIR) --output-on-failure -j $(JOBS)
 # ---- end of install, packages and AddressSanitizer --------------------------------------
+
+# libFuzzer targets (fuzz/) for the readers of outside data, built by clang with ASan and
+# UBSan in a build folder of their own, each run for FUZZ_SECONDS from its seed corpus in
+# fuzz/corpus/. Findings land in $(FUZZ_BUILD_DIR)/fuzz-findings/ and fail the run. Assertions
+# stay on; warnings are judged by the ordinary gcc build, not here.
+FUZZ_BUILD_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS = export_file appcast page_head page_description signal_cache \
+  bookmark_file netscape_bookmarks chromium_bookmarks firefox_backup
+.PHONY: fuzz
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_COMPILER=clang++-14 -DBRAMBLE_BUILD_FUZZERS=ON -DBUILD_TESTING=OFF \
+	  -DBRAMBLE_BUILD_BENCHMARKS=OFF -DBRAMBLE_WERROR=OFF -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g"
+	cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS) --target fuzzers
+	bash scripts/run-fuzzers.sh $(FUZZ_BUILD_DIR) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -41,10 +41,32 @@ void Dispatcher::runPending()
         jobs.swap(m_jobs);
         m_wakePending = false;
     }
+    ++m_runDepth;
     for (auto &job : jobs) {
         job();
         job = nullptr;
     }
+    --m_runDepth;
+}
+
+void Dispatcher::drain(int rounds)
+{
+    for (int round = 0; round < rounds; ++round) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_jobs.empty())
+                return;
+        }
+        runPending();
+    }
+}
+
+std::deque<std::function<void()>> Dispatcher::takePending()
+{
+    std::deque<std::function<void()>> jobs;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    jobs.swap(m_jobs);
+    return jobs;
 }
 
 } // namespace Cairn

@@ -21,6 +21,14 @@ public:
     void post(std::function<void()> job);
     // Runs every job posted so far, now (on this object's thread).
     void runPending();
+    // Runs jobs, also those the jobs post, until none is left (at termination, when no later
+    // turn comes). A job that keeps posting itself is given up on after `rounds` rounds.
+    void drain(int rounds = 100);
+    // Hands over the jobs not run yet: when their thread will never turn again, the caller
+    // drops them (a job may hold the last reference to this object's owner).
+    std::deque<std::function<void()>> takePending();
+    // On this object's thread: whether one of its jobs is running now.
+    bool isRunningJobs() const { return m_runDepth > 0; }
 
 Q_SIGNALS:
     void wake();
@@ -29,6 +37,7 @@ private:
     std::mutex m_mutex;
     std::deque<std::function<void()>> m_jobs;
     bool m_wakePending = false;
+    int m_runDepth = 0;
 };
 
 } // namespace Cairn

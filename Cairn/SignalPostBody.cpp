@@ -102,6 +102,9 @@ double referenceDateSeconds(const QDateTime &moment)
 
 QDateTime fromReferenceDateSeconds(double seconds)
 {
+    // Beyond this the milliseconds since 1970 no longer fit, here or when written back.
+    if (!std::isfinite(seconds) || std::fabs(seconds) > maxReferenceDateSeconds)
+        return QDateTime();
     return QDateTime::fromMSecsSinceEpoch(
         qint64(std::llround(seconds * 1000.0)) + referenceDateOffsetMSecs, Qt::UTC);
 }
@@ -524,6 +527,7 @@ namespace {
                     double seconds = 0;
                     ok = readNumber(seconds);
                     record.receivedAt = fromReferenceDateSeconds(seconds);
+                    ok = ok && record.receivedAt.isValid();
                     seen |= ReceivedAt;
                 } else if (m_key == "appID") {
                     ok = text(record.appID, AppID);

@@ -59,7 +59,9 @@ using SignalBatch = std::vector<SignalPostBody>;
 
 // Dates on the wire: "yyyy-MM-dd'T'HH:mm:ssZ" in GMT, e.g. 2025-01-31T13:45:10+0000.
 QString wireDate(const QDateTime &moment);
-// The cache file's dates: seconds since 2001-01-01T00:00:00Z as a double.
+// The cache file's dates: seconds since 2001-01-01T00:00:00Z as a double, within about
+// 300,000 years of it (an invalid date beyond).
+inline constexpr double maxReferenceDateSeconds = 1e13;
 double referenceDateSeconds(const QDateTime &moment);
 QDateTime fromReferenceDateSeconds(double seconds);
 

@@ -12,9 +12,49 @@
 #include <QCoreApplication>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
+#include <iterator>
 #include <limits>
+#include <mutex>
+#include <set>
 
 namespace Cairn {
+
+namespace {
+    // Every manager's main-thread dispatcher, for the application's end. Never destroyed: a
+    // manager may still go during static destruction.
+    struct MainDispatchers
+    {
+        std::mutex mutex;
+        std::set<Dispatcher *> live;
+    };
+    MainDispatchers &mainDispatchers()
+    {
+        static auto *instance = new MainDispatchers;
+        return *instance;
+    }
+
+    // Called by ~QCoreApplication, while Qt still works: no main-thread turn comes after this.
+    // The jobs still waiting for one each hold their manager, and the installed manager would
+    // otherwise go only during static destruction, too late to delete its dispatcher; both
+    // would be lost for good. Records were saved at aboutToQuit.
+    void releaseWithApplication()
+    {
+        const std::shared_ptr<TelemetryManager> installed = installedManager();
+        deinitialize();
+        std::deque<std::function<void()>> abandoned;
+        {
+            auto &dispatchers = mainDispatchers();
+            std::lock_guard<std::mutex> lock(dispatchers.mutex);
+            for (Dispatcher *dispatcher : dispatchers.live) {
+                auto jobs = dispatcher->takePending();
+                std::move(jobs.begin(), jobs.end(), std::back_inserter(abandoned));
+            }
+        }
+        // Outside the lock: dropping a job may end a manager, which unregisters its dispatcher.
+        abandoned.clear();
+    }
+} // namespace
 
 TelemetryManager::TelemetryManager(ConfigurationPtr configuration)
     : m_configuration(std::move(configuration))
@@ -29,6 +69,14 @@ std::shared_ptr<TelemetryManager> TelemetryManager::create(ConfigurationPtr conf
         manager->m_mainDispatcher = new Dispatcher;
         if (manager->m_mainDispatcher->thread() != app->thread())
             manager->m_mainDispatcher->moveToThread(app->thread());
+        {
+            auto &dispatchers = mainDispatchers();
+            std::lock_guard<std::mutex> lock(dispatchers.mutex);
+            dispatchers.live.insert(manager->m_mainDispatcher);
+        }
+        // Once per application object: its destructor clears the list after calling it.
+        qRemovePostRoutine(&releaseWithApplication);
+        qAddPostRoutine(&releaseWithApplication);
     }
     if (!throwaway)
         manager->m_clientDefaults
@@ -45,14 +93,14 @@ std::shared_ptr<TelemetryManager> TelemetryManager::create(ConfigurationPtr conf
     if (throwaway)
         return manager;
 
-    // Termination: signals posted to the main thread but not yet processed are built first,
-    // then the cache is written.
+    // Termination: signals posted to the main thread but not yet processed are built first
+    // (with any their processing posts: no later turn comes for them), then the cache is written.
     if (manager->m_mainDispatcher) {
         QObject::connect(
             QCoreApplication::instance(), &QCoreApplication::aboutToQuit, manager->m_mainDispatcher,
             [weak] {
                 if (const auto self = weak.lock()) {
-                    self->m_mainDispatcher->runPending();
+                    self->m_mainDispatcher->drain();
                     self->m_signalManager->appWillTerminate();
                 }
             },
@@ -80,8 +128,19 @@ std::shared_ptr<TelemetryManager> TelemetryManager::create(ConfigurationPtr conf
 
 TelemetryManager::~TelemetryManager()
 {
-    if (m_mainDispatcher)
-        m_mainDispatcher->deleteLater(); // this may run inside one of its jobs
+    if (m_mainDispatcher) {
+        {
+            auto &dispatchers = mainDispatchers();
+            std::lock_guard<std::mutex> lock(dispatchers.mutex);
+            dispatchers.live.erase(m_mainDispatcher);
+        }
+        // Inside one of its jobs (which held the last reference) or on another thread it goes at
+        // its thread's next turn; otherwise now, which works also once no turn will come.
+        if (m_mainDispatcher->thread() == QThread::currentThread() && !m_mainDispatcher->isRunningJobs())
+            delete m_mainDispatcher;
+        else
+            m_mainDispatcher->deleteLater();
+    }
     m_configuration->setSessionChangedHandler({});
     m_signalManager.reset();
     QMutexLocker locker(&m_sessionMutex);

@@ -20,6 +20,9 @@ packages+=(openbox trayer xdotool imagemagick x11-utils)
 # hicolor theme they install into, dpkg-shlibdeps for the .deb ----
 packages+=(desktop-file-utils appstream hicolor-icon-theme dpkg-dev)
 # ---- end of install, packages and sanitizers ----
+# make fuzz: clang with libFuzzer and its sanitizer runtimes; llvm-symbolizer names the frames
+# of a finding.
+packages+=(clang-14 libclang-rt-14-dev llvm-14)
 
 missing=()
 for p in "${packages[@]}"; do

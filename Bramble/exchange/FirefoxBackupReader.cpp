@@ -40,6 +40,13 @@ QDateTime dateOf(const Json &node)
     const auto it = node.find("dateAdded");
     if (it == node.end() || !it->is_number())
         return {};
+    if (it->is_number_float()) {
+        // Converting a double beyond the integers' range is undefined: such a date is none.
+        const double value = it->get<double>();
+        if (!(value > 0 && value < 9e18))
+            return {};
+        return BookmarkTreeBuilder::fromUnixTime(qint64(value));
+    }
     return BookmarkTreeBuilder::fromUnixTime(it->get<qint64>());
 }
 

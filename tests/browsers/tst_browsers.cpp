@@ -46,6 +46,7 @@ private Q_SLOTS:
     void brokenFilesFailWithAPreciseMessage();
     void worstShapesStayBounded();
     void damagedFilesNeverCrashOrFailSilently();
+    void fuzzFindingsAreReadSafely();
     void profilesAreFoundInTheirUsualPlaces();
     void readsOnAWorkerThread();
 };
@@ -430,7 +431,7 @@ void BrowsersTest::brokenFilesFailWithAPreciseMessage_data()
                                    << invalid << "nests more than 512";
     QTest::newRow("unknown json") << QByteArray(R"({"bookmarks":[]})") << unsupported
                                   << "not a bookmark file";
-    QTest::newRow("binary junk") << QByteArray("\x00\x01\x02\xff\xfe garbage \x89PNG", 20) << unsupported
+    QTest::newRow("binary junk") << QByteArray("\x00\x01\x02\xff\xfe garbage \x89PNG", 18) << unsupported
                                  << "not a bookmark file";
     QTest::newRow("empty") << QByteArray() << unsupported << "empty";
     QTest::newRow("compressed backup") << QByteArray("mozLz40\0\x10\0\0\0", 12) << unsupported << ".jsonlz4";
@@ -543,6 +544,29 @@ void BrowsersTest::damagedFilesNeverCrashOrFailSilently()
                 qPrintable(name + QStringLiteral(" round %1: %2").arg(round).arg(result.error)));
         }
     }
+}
+
+// Inputs the fuzzers (fuzz/) found, each once a crash or undefined behaviour (which the
+// sanitizer build of this suite stops at).
+void BrowsersTest::fuzzFindingsAreReadSafely()
+{
+    const QDir findings(QStringLiteral(BROWSER_FIXTURES "/fuzz-findings"));
+    const QStringList names = findings.entryList(QDir::Files);
+    QVERIFY(!names.isEmpty());
+    for (const QString &name : names) {
+        const BookmarkReadResult result
+            = BookmarkFileReader::read(fixture(QStringLiteral("fuzz-findings/") + name));
+        QVERIFY2(result.bookmarks.has_value() != !result.error.isEmpty(), qPrintable(name + result.error));
+    }
+
+    // A date written as a number far beyond any integer is no date: the link is kept.
+    const BookmarkReadResult far
+        = BookmarkFileReader::read(fixture(QStringLiteral("fuzz-findings/firefox-backup-float-date.json")));
+    QVERIFY2(far.bookmarks, qPrintable(far.error));
+    const QList<ExportItem> &links = far.bookmarks->data.groups[0].bookmarks;
+    QCOMPARE(links.size(), 2);
+    QVERIFY(links[0].createdAt.isValid());
+    QCOMPARE(links[1].createdAt, QDateTime::fromSecsSinceEpoch(1'700'000'000, Qt::UTC));
 }
 
 void BrowsersTest::profilesAreFoundInTheirUsualPlaces()

@@ -190,6 +190,15 @@ private slots:
             response.set_content(
                 "<html><head><title>Page " + request.path + "</title></head></html>", "text/html");
         });
+        // Answers once the collector has had n requests (at most 20 s later): a command adding
+        // this page ends only after its first round has posted, however slow its start is.
+        m_site.server().Get(
+            R"(/after-requests/(\d+))", [this](const httplib::Request &request, httplib::Response &response) {
+                const int wanted = std::stoi(request.matches[1]);
+                for (int i = 0; i < 2000 && m_collector.requestCount() < wanted; ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                response.set_content("<html><head><title>After</title></head></html>", "text/html");
+            });
         QVERIFY(m_site.start());
         QVERIFY(m_collector.start());
     }
@@ -313,7 +322,7 @@ private slots:
         // B: its first round takes A's record; the service hangs until B has quit.
         m_collector.hold();
         const Run b = sandbox.command(
-            { QStringLiteral("add"), m_site.url(QStringLiteral("/page/b")) }, withCollector());
+            { QStringLiteral("add"), m_site.url(QStringLiteral("/after-requests/1")) }, withCollector());
         QCOMPARE(b.status, 0);
         QCOMPARE(m_collector.requestCount(), 1);
         m_collector.release();
@@ -332,9 +341,10 @@ private slots:
         QCOMPARE(waiting.size(), 2);
         QCOMPARE(m_collector.accepted().size(), size_t(0));
         // C delivers them, each once.
-        QCOMPARE(
-            sandbox.command({ QStringLiteral("add"), m_site.url(QStringLiteral("/page/c")) }, withCollector())
-                .status,
+        QCOMPARE(sandbox
+                     .command({ QStringLiteral("add"), m_site.url(QStringLiteral("/after-requests/2")) },
+                         withCollector())
+                     .status,
             0);
         QTRY_VERIFY(acceptedOf(QStringLiteral("link_added")).contains(waiting));
         QVERIFY(!acceptedOf(QStringLiteral("link_added")).contains(QStringLiteral("<duplicates>")));

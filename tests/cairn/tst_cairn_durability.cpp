@@ -131,6 +131,38 @@ int childMain(int argc, char **argv)
     return app.exec();
 }
 
+// The child side of the application's end: the exit status says whether the client let go of
+// its manager together with the application object (3 when it did not).
+int endingChildMain(int argc, char **argv, const QByteArray &scenario)
+{
+    std::weak_ptr<TelemetryManager> manager;
+    {
+        QCoreApplication app(argc, argv);
+        if (scenario == "jobAtQuit")
+            // Runs before the client's own termination handler: the signal's processing is
+            // posted only while that handler works.
+            QObject::connect(&app, &QCoreApplication::aboutToQuit, [] {
+                Cairn::installedManager()->postToMainThread(
+                    [] { Cairn::signal(QStringLiteral("posted_at_quit")); });
+            });
+        auto config = std::make_shared<TelemetryManagerConfiguration>(
+            kChildApp, QString(), QUrl(QString::fromUtf8(qgetenv("CAIRN_CHILD_URL"))));
+        config->setSessionStartDelay(std::chrono::hours(1));
+        config->setSessionStatsEnabled(false);
+        config->setSendInterval(std::chrono::hours(1));
+        config->setLogHandler(std::nullopt);
+        initializeSettled(config);
+        manager = Cairn::installedManager();
+        QTimer::singleShot(0, &app, &QCoreApplication::quit);
+        const int status = app.exec();
+        if (status != 0)
+            return status;
+        if (scenario == "signalAfterQuit")
+            Cairn::signal(QStringLiteral("too_late")); // no turn of the event loop comes for it
+    }
+    return manager.expired() ? 0 : 3;
+}
+
 } // namespace
 
 class TestCairnDurability : public QObject
@@ -426,6 +458,17 @@ private slots:
         QVERIFY(!QFile::exists(m_childFile + QStringLiteral(".lock")));
     }
 
+    // The command line's leak: processing posted by a job at quit was never run, and held the
+    // manager (and with it its dispatcher, configuration and cache) past the end of the process.
+    void applicationEndReleasesTheClient()
+    {
+        QString childLog;
+        QVERIFY2(runChild("jobAtQuit", &childLog), qPrintable(childLog));
+        QCOMPARE(typesInFile(m_childFile), QStringList { QStringLiteral("posted_at_quit") });
+        QFile::remove(m_childFile);
+        QVERIFY2(runChild("signalAfterQuit", &childLog), qPrintable(childLog));
+    }
+
     void disabledInProcessLeavesFileAlone()
     {
         writeFile(m_childFile, makeRecords(4, QStringLiteral("r")));
@@ -450,7 +493,10 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsSet("CAIRN_CHILD"))
+    const QByteArray child = qgetenv("CAIRN_CHILD");
+    if (child == "jobAtQuit" || child == "signalAfterQuit")
+        return endingChildMain(argc, argv, child);
+    if (!child.isEmpty())
         return childMain(argc, argv); // the environment was isolated by the parent
     TestEnvironment::isolate();
     QCoreApplication app(argc, argv);

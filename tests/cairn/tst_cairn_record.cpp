@@ -275,6 +275,25 @@ private slots:
             R"( [ { "receivedAt" : 1 , "appID":"a","clientUser":"c","sessionID":"s","type":"t","payload":{},"isTestMode":"false"} ] )"));
     }
 
+    // A damaged file's dates far beyond any real moment overflowed the milliseconds, on reading
+    // or when the record was written back; such a file is refused like any other damage.
+    void cacheFileDatesOutOfRangeAreRefused()
+    {
+        const auto file = [](const char *seconds) {
+            return QByteArray(R"([{"receivedAt":)") + seconds
+                + R"(,"appID":"a","clientUser":"c","sessionID":"s","type":"t","payload":{},"isTestMode":"false"}])";
+        };
+        QVERIFY(!decodeCacheFile(file("9.2233720368547e15")));
+        QVERIFY(!decodeCacheFile(file("-9.2233720368547e15")));
+        QVERIFY(!decodeCacheFile(file("1e300")));
+        for (const char *seconds : { "-1e13", "1e13", "0" }) {
+            const auto records = decodeCacheFile(file(seconds));
+            QVERIFY2(records, seconds);
+            const auto again = decodeCacheFile(encodeCacheFile(*records));
+            QVERIFY2(again && again->at(0).receivedAt == records->at(0).receivedAt, seconds);
+        }
+    }
+
     void timeZoneAndNumbers()
     {
         QCOMPARE(DefaultSignalPayload::timeZoneText(3600), QStringLiteral("UTC+1"));
