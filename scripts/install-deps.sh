@@ -20,6 +20,9 @@ packages+=(openbox trayer xdotool imagemagick x11-utils)
 # hicolor theme they install into, dpkg-shlibdeps for the .deb ----
 packages+=(desktop-file-utils appstream hicolor-icon-theme dpkg-dev)
 # ---- end of install, packages and sanitizers ----
+# ---- polish: the loopback guard traces each test's connections ----
+packages+=(strace)
+# ---- end of polish ----
 
 missing=()
 for p in "${packages[@]}"; do
