@@ -11,18 +11,18 @@ packages=(
   libcpp-httplib-dev libbenchmark-dev
   xvfb xauth fonts-noto-cjk
 )
-# ---- window: Qt's own Chinese texts (standard buttons, file dialogs) ----
+# Qt's own Chinese texts (standard buttons, file dialogs).
 packages+=(qt6-translations-l10n)
-# a window manager, a tray and screenshots, for looking at the window under Xvfb by hand
+# A window manager, a tray and screenshots, for looking at the window under Xvfb by hand.
 packages+=(openbox trayer xdotool imagemagick x11-utils)
-# ---- end of window ----
-# ---- install, packages and sanitizers: the validators the packaging tests run, the
-# hicolor theme they install into, dpkg-shlibdeps for the .deb ----
+# The validators the packaging tests run, the hicolor theme they install into, and
+# dpkg-shlibdeps for the .deb.
 packages+=(desktop-file-utils appstream hicolor-icon-theme dpkg-dev)
-# ---- end of install, packages and sanitizers ----
 # make fuzz: clang with libFuzzer and its sanitizer runtimes; llvm-symbolizer names the frames
 # of a finding.
 packages+=(clang-14 libclang-rt-14-dev llvm-14)
+# The loopback guard traces each test's connections.
+packages+=(strace)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -14,6 +14,10 @@
 #include <algorithm>
 #include <limits>
 
+namespace {
+LinkAdder::FetchFunction g_fetch;
+} // namespace
+
 QString LinkAdder::schemeOf(const QString &text)
 {
     // The generic form: a letter, then letters, digits, "+", "-" or ".", then a colon.
@@ -131,7 +135,12 @@ LinkAdder::Outcome LinkAdder::addToGroup(
 QCoro::Task<LinkMetadata> LinkAdder::fillMetadata(QPointer<BookmarkItem> link, QString urlString)
 {
     Console::printLine(QStringLiteral("🔍 Starting metadata fetch for: ") + urlString);
-    const LinkMetadata metadata = co_await MetadataFetcher::fetchMetadata(urlString);
+    // A copy: a coroutine lambda's captures live in the function object, which must outlast
+    // the fetch even when the hook is replaced meanwhile.
+    FetchFunction fetch = g_fetch;
+    if (!fetch)
+        fetch = [](QString address) { return MetadataFetcher::fetchMetadata(address); };
+    const LinkMetadata metadata = co_await fetch(urlString);
     const auto text
         = [](const std::optional<QString> &value) { return value ? *value : QStringLiteral("nil"); };
     Console::printLine(QStringLiteral("📥 Metadata fetched - Title: ") + text(metadata.title)
@@ -157,4 +166,9 @@ QCoro::Task<LinkMetadata> LinkAdder::fillMetadata(QPointer<BookmarkItem> link, Q
         Console::printLine(QStringLiteral("⚠️ No icon data received"));
     }
     co_return metadata;
+}
+
+void LinkAdder::setFetchFunction(FetchFunction fetch)
+{
+    g_fetch = std::move(fetch);
 }

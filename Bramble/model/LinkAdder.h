@@ -5,6 +5,7 @@
 #include <QCoroTask>
 #include <QPointer>
 #include <QString>
+#include <functional>
 #include <optional>
 
 class BookmarkGroup;
@@ -63,5 +64,10 @@ Outcome addToGroup(ModelContext *context, const std::optional<QString> &groupNam
 // Fetches the page's metadata and writes each field that arrived into the link, with the
 // console trail; a link deleted meanwhile is left alone. Returns what the fetch found.
 QCoro::Task<LinkMetadata> fillMetadata(QPointer<BookmarkItem> link, QString urlString);
+
+using FetchFunction = std::function<QCoro::Task<LinkMetadata>(QString urlString)>;
+// The fetch fillMetadata uses; null restores MetadataFetcher::fetchMetadata. Lets tests add
+// links under names that must never reach a resolver.
+void setFetchFunction(FetchFunction fetch);
 
 } // namespace LinkAdder

@@ -3,6 +3,7 @@
 #include "exchange/DataExchange.h"
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
+#include "model/DataSeeder.h"
 #include "model/ModelContainer.h"
 #include "model/ModelContext.h"
 #include "platform/LoginItem.h"
@@ -60,6 +61,14 @@ class DesktopTest : public QObject
     }
 
 private Q_SLOTS:
+    void initTestCase()
+    {
+        // A window over an empty store seeds the example links; their pages are no concern
+        // here, and their names must never reach a resolver.
+        DataSeeder::setFetchFunction(
+            [](const QString &) -> QCoro::Task<LinkMetadata> { co_return LinkMetadata {}; });
+    }
+
     void cleanup()
     {
         QFile::remove(LoginItem::entryPath());
