@@ -13,6 +13,7 @@
 #include "ui/GroupDropTarget.h"
 #include "ui/GroupRowDelegate.h"
 #include "ui/RowMoveAnimator.h"
+#include "ui/SearchField.h"
 #include "ui/SearchPane.h"
 #include "ui/Symbols.h"
 #include "ui/TextFieldAlert.h"
@@ -298,10 +299,13 @@ void ContentView::rebuildDetail()
         m_detail = detail;
         m_detailStack->addWidget(detail);
         m_detailStack->setCurrentWidget(detail);
-        // Tab: sidebar, the toolbar's new-group button, then the pane's buttons and list.
+        // Tab: sidebar, the toolbar's new-group button, the search field, then the pane's
+        // buttons and list.
         if (auto *list = qobject_cast<BookmarkListView *>(detail)) {
             QWidget *previous = m_toolBar->widgetForAction(m_newGroupAction);
             QWidget::setTabOrder(m_list, previous);
+            QWidget::setTabOrder(previous, m_searchPane->field());
+            previous = m_searchPane->field();
             for (QWidget *next : list->tabOrder()) {
                 QWidget::setTabOrder(previous, next);
                 previous = next;

@@ -14,6 +14,8 @@
 #include "ui/ContentView.h"
 #include "ui/EditLinkView.h"
 #include "ui/LinkOpener.h"
+#include "ui/SearchField.h"
+#include "ui/SearchPane.h"
 #include "ui/TextFieldAlert.h"
 #include "ui/UndoNotice.h"
 #include "ui/WindowMenu.h"
@@ -390,7 +392,7 @@ private Q_SLOTS:
         QTRY_VERIFY(sidebar()->hasFocus());
         QToolBar *main = view()->toolBar();
         const QList<QWidget *> expected { main->widgetForAction(view()->newGroupAction()),
-            pane()->toolBar()->widgetForAction(pane()->openAllAction()),
+            view()->searchPane()->field(), pane()->toolBar()->widgetForAction(pane()->openAllAction()),
             pane()->toolBar()->widgetForAction(pane()->addLinkAction()), pane()->listView() };
         for (QWidget *next : expected) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
