@@ -2,6 +2,9 @@
 
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
+#include "model/BookmarkListModel.h"
+#include "model/GroupListModel.h"
+#include "model/Reordering.h"
 
 DeletionUndo *DeletionUndo::of(ModelContext *context)
 {
@@ -41,6 +44,7 @@ void DeletionUndo::deleteGroup(BookmarkGroup *group)
     saved.groupName = group->name();
     saved.groupSortOrder = group->sortOrder();
     saved.groupCreatedAt = group->createdAt();
+    saved.position = GroupListModel::ordered(m_context).indexOf(group);
     for (const BookmarkItem *link : group->bookmarks())
         saved.links << snapshot(link);
     m_context->remove(group);
@@ -54,6 +58,7 @@ void DeletionUndo::deleteLink(BookmarkItem *link)
         return;
     Snapshot saved;
     saved.owner = link->group();
+    saved.position = BookmarkListModel::ordered(link->group()).indexOf(link);
     saved.links << snapshot(link);
     const std::optional<QString> title = link->title();
     saved.displayName = title && !title->isEmpty() ? *title : link->urlString();
@@ -87,6 +92,9 @@ DeletionUndo::Restored DeletionUndo::undo()
         group->setCreatedAt(saved.groupCreatedAt);
         for (const Link &link : saved.links)
             links << rebuild(link, group);
+        // Its old position may be shared with others (as after an import), which would put it
+        // last among them.
+        Reordering::placeAt(GroupListModel::ordered(m_context), group, saved.position);
         // Inserting the group inserts the links already added to it.
         m_context->insert(group);
         restored.group = group;
@@ -98,6 +106,7 @@ DeletionUndo::Restored DeletionUndo::undo()
         }
         // Filled in before it joins the group, so it arrives in its old place.
         restored.link = rebuild(saved.links.first(), nullptr);
+        Reordering::placeAt(BookmarkListModel::ordered(owner), restored.link, saved.position);
         restored.link->setGroup(owner);
         restored.group = owner;
         links << restored.link;

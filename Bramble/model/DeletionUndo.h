@@ -72,6 +72,8 @@ private:
         QString groupName;
         qint64 groupSortOrder = 0;
         QDateTime groupCreatedAt;
+        // Where it was shown: among the groups, or among its group's links.
+        qsizetype position = 0;
         // The group a deleted link belonged to.
         QPointer<BookmarkGroup> owner;
         QList<Link> links;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <algorithm>
 
 // The one-step moves of the sidebar and of a group's list: one rule for groups and links.
 namespace Reordering {
@@ -42,6 +43,23 @@ template<typename T> bool moveOneStep(const QList<T *> &ordered, T *item, Direct
     for (qsizetype i = 0; i < order.size(); ++i)
         order.at(i)->setSortOrder(i);
     return true;
+}
+
+// Gives item, which is not in others, the place index of the displayed order of others. Its own
+// position is kept when that alone puts it there; else (positions shared, as an import leaves
+// them) the shown order is numbered 0, 1, 2, ... with it at index.
+template<typename T> void placeAt(const QList<T *> &others, T *item, qsizetype index)
+{
+    index = std::clamp<qsizetype>(index, 0, others.size());
+    const qint64 mine = item->sortOrder();
+    const bool afterPrevious = index == 0 || others.at(index - 1)->sortOrder() < mine;
+    const bool beforeNext = index == others.size() || mine < others.at(index)->sortOrder();
+    if (afterPrevious && beforeNext)
+        return;
+    QList<T *> order = others;
+    order.insert(index, item);
+    for (qsizetype i = 0; i < order.size(); ++i)
+        order.at(i)->setSortOrder(i);
 }
 
 } // namespace Reordering
