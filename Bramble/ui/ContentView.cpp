@@ -531,8 +531,10 @@ void ContentView::showEvent(QShowEvent *event)
 bool ContentView::eventFilter(QObject *watched, QEvent *event)
 {
     // The desktop's own menu-key event: the menu belongs to the current row, not the pointer's.
-    if ((watched == m_list || watched == m_list->viewport()) && event->type() == QEvent::ContextMenu
-        && static_cast<QContextMenuEvent *>(event)->reason() == QContextMenuEvent::Keyboard) {
+    // The type first: the list's viewport() is not to be asked while the list is being destroyed.
+    if (event->type() == QEvent::ContextMenu
+        && static_cast<QContextMenuEvent *>(event)->reason() == QContextMenuEvent::Keyboard
+        && (watched == m_list || watched == m_list->viewport())) {
         showGroupMenuForCurrent();
         return true;
     }

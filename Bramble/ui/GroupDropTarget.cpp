@@ -14,6 +14,7 @@
 GroupDropTarget::GroupDropTarget(QListView *sidebar, GroupListModel *groups, ModelContext *context)
     : QObject(sidebar)
     , m_sidebar(sidebar)
+    , m_viewport(sidebar->viewport())
     , m_groups(groups)
     , m_context(context)
 {
@@ -37,12 +38,13 @@ void GroupDropTarget::setGroup(BookmarkGroup *group)
     if (group == m_group)
         return;
     m_group = group;
-    m_sidebar->viewport()->update();
+    if (m_viewport)
+        m_viewport->update();
 }
 
 bool GroupDropTarget::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched != m_sidebar->viewport() || !m_context)
+    if (!m_viewport || watched != m_viewport || !m_context)
         return QObject::eventFilter(watched, event);
     switch (event->type()) {
     case QEvent::DragEnter:

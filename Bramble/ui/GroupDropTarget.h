@@ -31,6 +31,8 @@ private:
     void setGroup(BookmarkGroup *group);
 
     QListView *m_sidebar;
+    // Kept apart: events reach it while the list is being destroyed, no longer a list.
+    QPointer<QWidget> m_viewport;
     GroupListModel *m_groups;
     QPointer<ModelContext> m_context;
     QPointer<BookmarkGroup> m_group;
