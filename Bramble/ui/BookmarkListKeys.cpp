@@ -14,6 +14,8 @@
 BookmarkListKeys::BookmarkListKeys(BookmarkListView *list)
     : QObject(list)
     , m_list(list)
+    , m_rows(list->listView())
+    , m_viewport(list->listView()->viewport())
 {
     m_list->listView()->installEventFilter(this);
     m_list->listView()->viewport()->installEventFilter(this);
@@ -125,11 +127,11 @@ bool BookmarkListKeys::eventFilter(QObject *watched, QEvent *event)
     // The desktop's own menu-key event: the menu belongs to the current row, not the pointer's.
     if (event->type() == QEvent::ContextMenu
         && static_cast<QContextMenuEvent *>(event)->reason() == QContextMenuEvent::Keyboard
-        && (watched == m_list->listView() || watched == m_list->listView()->viewport())) {
+        && (watched == m_rows || watched == m_viewport)) {
         showMenuForCurrent();
         return true;
     }
-    if (watched == m_list->listView()) {
+    if (m_rows && watched == m_rows) {
         if (event->type() == QEvent::KeyPress && handleKey(static_cast<QKeyEvent *>(event)))
             return true;
         // The shortcut map must not take these keys from the list (Ctrl+C, F2, Delete).

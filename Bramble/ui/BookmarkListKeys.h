@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 
 class BookmarkItem;
 class BookmarkListView;
@@ -30,4 +31,7 @@ private:
     void stepButton(int direction);
 
     BookmarkListView *m_list;
+    // Kept apart: events reach them while the list view is being destroyed.
+    QPointer<QWidget> m_rows;
+    QPointer<QWidget> m_viewport;
 };

@@ -64,6 +64,8 @@ private Q_SLOTS:
         QFile::remove(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
             + QStringLiteral("/Bramble/Bramble.conf"));
         QDir(chromiumProfileFolder()).removeRecursively();
+        // An import's refresh left running would end with the test, its lanes never resumed.
+        QTRY_VERIFY(!m_exchange || !m_exchange->isRefreshingMetadata());
         m_exchange.reset();
         m_container.reset();
     }
