@@ -70,13 +70,14 @@ private:
         }
         QString error;
         QList<LinkSearch::Hit> hits;
-        QSqlDatabase db = connection(&error);
-        if (db.isOpen()) {
-            const auto found
-                = LinkSearch::find(db, { request.query, {}, SearchResultsModel::resultLimit }, &error);
-            if (found)
-                hits = *found;
+        // The texts are read once and again only after a save, not for every keystroke. Cleared
+        // before reading: a save meanwhile makes the next query read again.
+        if (m_stale.exchange(false) || !m_index) {
+            QSqlDatabase db = connection(&error);
+            m_index = db.isOpen() ? SearchIndex::load(db, &error) : nullptr;
         }
+        if (m_index && !SearchFolding::queryWords(request.query).isEmpty())
+            hits = m_index->find({ request.query, {}, SearchResultsModel::resultLimit });
         Q_EMIT answered(request.generation, request.query, hits, error);
     }
 
