@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-svg-dev libqt6svg6
   qt6-image-formats-plugins qt6-qpa-plugins
   qcoro-qt6-dev
-  libgumbo-dev nlohmann-json3-dev libsodium-dev libarchive-dev zlib1g-dev
+  libgumbo-dev nlohmann-json3-dev libsodium-dev libarchive-dev zlib1g-dev libsqlite3-dev
   libcpp-httplib-dev libbenchmark-dev
   xvfb xauth fonts-noto-cjk
 )

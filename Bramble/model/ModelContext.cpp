@@ -2,6 +2,7 @@
 
 #include "BookmarkGroup.h"
 #include "BookmarkItem.h"
+#include "SqlStatement.h"
 #include "search/LinkSearch.h"
 
 #include <QCoreApplication>
@@ -14,15 +15,6 @@
 #include <cstdio>
 
 namespace {
-
-QVariant nullableText(const std::optional<QString> &text)
-{
-    // SQL NULL means absent. A present text is never NULL, even when it was built as a null
-    // QString, which the driver would otherwise bind as NULL.
-    if (!text)
-        return QVariant(QMetaType::fromType<QString>());
-    return QVariant(text->isNull() ? QStringLiteral("") : *text);
-}
 
 std::optional<QString> readNullableText(const QVariant &value)
 {
@@ -369,63 +361,70 @@ bool ModelContext::save(QString *error)
             query.bindValue(int(i), values[i]);
         return query.exec();
     };
+    // Statements that run once a row: prepared when first needed, straight on SQLite.
+    std::optional<SqlStatement> statement;
+    const auto prepare = [&](const char *sql) {
+        statement.emplace(db, sql);
+        return statement->isValid();
+    };
 
     // Children before parents when deleting, parents before children when inserting.
     if (!m_deletedItems.isEmpty()) {
-        if (!query.prepare(QStringLiteral("DELETE FROM items WHERE id = ?")))
-            return fail(describe(query));
+        if (!prepare("DELETE FROM items WHERE id = ?"))
+            return fail(statement->lastError());
         for (qint64 id : std::as_const(m_deletedItems)) {
             if (!searchIndex.remove(id))
                 return fail(searchIndex.lastError());
-            query.bindValue(0, id);
-            if (!query.exec())
-                return fail(describe(query));
+            statement->bind(0, id);
+            if (!statement->exec())
+                return fail(statement->lastError());
         }
     }
     if (!m_deletedGroups.isEmpty()) {
-        if (!query.prepare(QStringLiteral("DELETE FROM groups WHERE id = ?")))
-            return fail(describe(query));
+        if (!prepare("DELETE FROM groups WHERE id = ?"))
+            return fail(statement->lastError());
         for (qint64 id : std::as_const(m_deletedGroups)) {
-            query.bindValue(0, id);
-            if (!query.exec())
-                return fail(describe(query));
+            statement->bind(0, id);
+            if (!statement->exec())
+                return fail(statement->lastError());
         }
     }
     if (!m_insertedGroups.isEmpty()) {
-        if (!query.prepare(
-                QStringLiteral("INSERT INTO groups (id, name, createdAt, sortOrder) VALUES (?, ?, ?, ?)")))
-            return fail(describe(query));
+        if (!prepare("INSERT INTO groups (id, name, createdAt, sortOrder) VALUES (?, ?, ?, ?)"))
+            return fail(statement->lastError());
         for (qint64 id : std::as_const(m_insertedGroups)) {
             const BookmarkGroup *g = m_groups.value(id);
             if (!g)
                 continue;
-            query.bindValue(0, id);
-            query.bindValue(1, storedText(g->m_name));
-            query.bindValue(2, toStored(g->m_createdAt));
-            query.bindValue(3, g->m_sortOrder);
-            if (!query.exec())
-                return fail(describe(query));
+            statement->bind(0, id);
+            statement->bind(1, g->m_name);
+            statement->bind(2, toStored(g->m_createdAt));
+            statement->bind(3, g->m_sortOrder);
+            if (!statement->exec())
+                return fail(statement->lastError());
         }
     }
     if (!m_updatedGroups.isEmpty()) {
-        if (!query.prepare(
-                QStringLiteral("UPDATE groups SET name = ?, createdAt = ?, sortOrder = ? WHERE id = ?")))
-            return fail(describe(query));
+        if (!prepare("UPDATE groups SET name = ?, createdAt = ?, sortOrder = ? WHERE id = ?"))
+            return fail(statement->lastError());
         for (qint64 id : std::as_const(m_updatedGroups)) {
             const BookmarkGroup *g = m_groups.value(id);
             if (!g)
                 continue;
-            query.bindValue(0, storedText(g->m_name));
-            query.bindValue(1, toStored(g->m_createdAt));
-            query.bindValue(2, g->m_sortOrder);
-            query.bindValue(3, id);
-            if (!query.exec())
-                return fail(describe(query));
+            statement->bind(0, g->m_name);
+            statement->bind(1, toStored(g->m_createdAt));
+            statement->bind(2, g->m_sortOrder);
+            statement->bind(3, id);
+            if (!statement->exec())
+                return fail(statement->lastError());
         }
     }
 
-    const auto groupIdOf = [](const BookmarkItem *item) {
-        return item->m_group ? QVariant(item->m_group->m_id) : QVariant(QMetaType::fromType<qint64>());
+    const auto bindGroupOf = [](SqlStatement &into, int index, const BookmarkItem *item) {
+        if (item->m_group)
+            into.bind(index, item->m_group->m_id);
+        else
+            into.bindNull(index);
     };
     const auto writeIcon = [&](const BookmarkItem *item) {
         if (item->m_iconData)
@@ -435,35 +434,32 @@ bool ModelContext::save(QString *error)
     };
 
     if (!m_insertedItems.isEmpty()) {
-        // Prepared once: an import inserts thousands of rows in one save.
-        QSqlQuery insertItem(db);
-        QSqlQuery insertIcon(db);
-        if (!insertItem.prepare(
-                QStringLiteral("INSERT INTO items (id, urlString, title, summary, sortOrder, createdAt, "
-                               "groupId) VALUES (?, ?, ?, ?, ?, ?, ?)")))
-            return fail(describe(insertItem));
-        if (!insertIcon.prepare(QStringLiteral("INSERT OR REPLACE INTO icons (itemId, data) VALUES (?, ?)")))
-            return fail(describe(insertIcon));
+        SqlStatement insertIcon(db, "INSERT OR REPLACE INTO icons (itemId, data) VALUES (?, ?)");
+        if (!prepare("INSERT INTO items (id, urlString, title, summary, sortOrder, createdAt, groupId) "
+                     "VALUES (?, ?, ?, ?, ?, ?, ?)"))
+            return fail(statement->lastError());
+        if (!insertIcon.isValid())
+            return fail(insertIcon.lastError());
         for (qint64 id : std::as_const(m_insertedItems)) {
             const BookmarkItem *item = m_items.value(id);
             if (!item)
                 continue;
-            insertItem.bindValue(0, id);
-            insertItem.bindValue(1, storedText(item->m_urlString));
-            insertItem.bindValue(2, nullableText(item->m_title));
-            insertItem.bindValue(3, nullableText(item->m_summary));
-            insertItem.bindValue(4, item->m_sortOrder);
-            insertItem.bindValue(5, toStored(item->m_createdAt));
-            insertItem.bindValue(6, groupIdOf(item));
-            if (!insertItem.exec())
-                return fail(describe(insertItem));
+            statement->bind(0, id);
+            statement->bind(1, item->m_urlString);
+            statement->bind(2, item->m_title);
+            statement->bind(3, item->m_summary);
+            statement->bind(4, item->m_sortOrder);
+            statement->bind(5, toStored(item->m_createdAt));
+            bindGroupOf(*statement, 6, item);
+            if (!statement->exec())
+                return fail(statement->lastError());
             if (!searchIndex.insert(id, item->m_urlString, item->m_title, item->m_summary))
                 return fail(searchIndex.lastError());
             if (item->m_iconData) {
-                insertIcon.bindValue(0, id);
-                insertIcon.bindValue(1, *item->m_iconData);
+                insertIcon.bind(0, id);
+                insertIcon.bind(1, *item->m_iconData);
                 if (!insertIcon.exec())
-                    return fail(describe(insertIcon));
+                    return fail(insertIcon.lastError());
             }
         }
     }
@@ -471,31 +467,36 @@ bool ModelContext::save(QString *error)
     constexpr int rowFields = BookmarkItem::UrlField | BookmarkItem::TitleField | BookmarkItem::SummaryField
         | BookmarkItem::SortField | BookmarkItem::CreatedField | BookmarkItem::GroupField;
     // Renumbering touches only positions; a narrow statement keeps a large reorder cheap.
-    QSqlQuery sortQuery(db);
-    bool sortPrepared = false;
+    std::optional<SqlStatement> sortQuery;
+    std::optional<SqlStatement> rowQuery;
     for (auto it = m_updatedItems.cbegin(); it != m_updatedItems.cend(); ++it) {
         const BookmarkItem *item = m_items.value(it.key());
         if (!item)
             continue;
         const int fields = it.value();
         if (fields == BookmarkItem::SortField) {
-            if (!sortPrepared
-                && !sortQuery.prepare(QStringLiteral("UPDATE items SET sortOrder = ? WHERE id = ?")))
-                return fail(describe(sortQuery));
-            sortPrepared = true;
-            sortQuery.bindValue(0, item->m_sortOrder);
-            sortQuery.bindValue(1, item->m_id);
-            if (!sortQuery.exec())
-                return fail(describe(sortQuery));
+            if (!sortQuery)
+                sortQuery.emplace(db, "UPDATE items SET sortOrder = ? WHERE id = ?");
+            sortQuery->bind(0, item->m_sortOrder);
+            sortQuery->bind(1, item->m_id);
+            if (!sortQuery->exec())
+                return fail(sortQuery->lastError());
             continue;
         }
         if (fields & rowFields) {
-            if (!run(QStringLiteral("UPDATE items SET urlString = ?, title = ?, summary = ?, sortOrder = ?, "
-                                    "createdAt = ?, groupId = ? WHERE id = ?"),
-                    { storedText(item->m_urlString), nullableText(item->m_title),
-                        nullableText(item->m_summary), item->m_sortOrder, toStored(item->m_createdAt),
-                        groupIdOf(item), item->m_id }))
-                return fail(describe(query));
+            if (!rowQuery)
+                rowQuery.emplace(db,
+                    "UPDATE items SET urlString = ?, title = ?, summary = ?, sortOrder = ?, createdAt = ?, "
+                    "groupId = ? WHERE id = ?");
+            rowQuery->bind(0, item->m_urlString);
+            rowQuery->bind(1, item->m_title);
+            rowQuery->bind(2, item->m_summary);
+            rowQuery->bind(3, item->m_sortOrder);
+            rowQuery->bind(4, toStored(item->m_createdAt));
+            bindGroupOf(*rowQuery, 5, item);
+            rowQuery->bind(6, item->m_id);
+            if (!rowQuery->exec())
+                return fail(rowQuery->lastError());
         }
         if ((fields & (BookmarkItem::UrlField | BookmarkItem::TitleField | BookmarkItem::SummaryField))
             && !searchIndex.update(item->m_id, item->m_urlString, item->m_title, item->m_summary))
@@ -505,23 +506,21 @@ bool ModelContext::save(QString *error)
     }
 
     if (!m_refreshChanges.isEmpty()) {
-        QSqlQuery queue(db);
-        QSqlQuery unqueue(db);
-        if (!queue.prepare(
-                QStringLiteral("INSERT OR REPLACE INTO refresh_queue (itemId, mode) VALUES (?, ?)"))
-            || !unqueue.prepare(QStringLiteral("DELETE FROM refresh_queue WHERE itemId = ?")))
-            return fail(describe(queue));
+        SqlStatement queue(db, "INSERT OR REPLACE INTO refresh_queue (itemId, mode) VALUES (?, ?)");
+        SqlStatement unqueue(db, "DELETE FROM refresh_queue WHERE itemId = ?");
+        if (!queue.isValid() || !unqueue.isValid())
+            return fail(queue.isValid() ? unqueue.lastError() : queue.lastError());
         for (const qint64 id : std::as_const(m_refreshChanges)) {
             // A link deleted meanwhile took its row with it.
             if (!m_items.contains(id))
                 continue;
             const auto waiting = m_refreshQueue.find(id);
-            QSqlQuery &statement = waiting == m_refreshQueue.end() ? unqueue : queue;
-            statement.bindValue(0, id);
+            SqlStatement &change = waiting == m_refreshQueue.end() ? unqueue : queue;
+            change.bind(0, id);
             if (waiting != m_refreshQueue.end())
-                statement.bindValue(1, int(waiting->second));
-            if (!statement.exec())
-                return fail(describe(statement));
+                change.bind(1, qint64(waiting->second));
+            if (!change.exec())
+                return fail(change.lastError());
         }
     }
 

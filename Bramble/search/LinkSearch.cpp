@@ -77,44 +77,50 @@ std::optional<QList<LinkSearch::Hit>> LinkSearch::find(QSqlDatabase &db, const Q
 
 LinkSearch::Writer::Writer(QSqlDatabase db)
     : m_db(db)
-    , m_insert(db)
-    , m_update(db)
-    , m_remove(db)
 { }
 
-bool LinkSearch::Writer::write(QSqlQuery &query, const char *sql, bool *prepared, const QVariantList &values)
+SqlStatement &LinkSearch::Writer::statement(std::optional<SqlStatement> &slot, const char *sql)
 {
-    if (!*prepared) {
-        if (!query.prepare(QLatin1String(sql))) {
-            m_error = describe(query.lastError());
-            return false;
-        }
-        *prepared = true;
-    }
-    for (qsizetype i = 0; i < values.size(); ++i)
-        query.bindValue(int(i), values.at(i));
-    if (!query.exec()) {
-        m_error = describe(query.lastError());
-        return false;
-    }
-    return true;
+    if (!slot)
+        slot.emplace(m_db, sql);
+    return *slot;
+}
+
+bool LinkSearch::Writer::run(SqlStatement &statement)
+{
+    if (statement.exec())
+        return true;
+    m_error = statement.lastError();
+    return false;
 }
 
 bool LinkSearch::Writer::insert(qint64 itemId, const QString &urlString, const std::optional<QString> &title,
     const std::optional<QString> &summary)
 {
-    return write(m_insert, "INSERT INTO search_text (itemId, title, address, summary) VALUES (?, ?, ?, ?)",
-        &m_insertPrepared, { itemId, folded(title), folded(urlString), folded(summary) });
+    SqlStatement &insert = statement(
+        m_insert, "INSERT INTO search_text (itemId, title, address, summary) VALUES (?, ?, ?, ?)");
+    insert.bind(0, itemId);
+    insert.bind(1, folded(title));
+    insert.bind(2, folded(urlString));
+    insert.bind(3, folded(summary));
+    return run(insert);
 }
 
 bool LinkSearch::Writer::update(qint64 itemId, const QString &urlString, const std::optional<QString> &title,
     const std::optional<QString> &summary)
 {
-    return write(m_update, "UPDATE search_text SET title = ?, address = ?, summary = ? WHERE itemId = ?",
-        &m_updatePrepared, { folded(title), folded(urlString), folded(summary), itemId });
+    SqlStatement &update
+        = statement(m_update, "UPDATE search_text SET title = ?, address = ?, summary = ? WHERE itemId = ?");
+    update.bind(0, folded(title));
+    update.bind(1, folded(urlString));
+    update.bind(2, folded(summary));
+    update.bind(3, itemId);
+    return run(update);
 }
 
 bool LinkSearch::Writer::remove(qint64 itemId)
 {
-    return write(m_remove, "DELETE FROM search_text WHERE itemId = ?", &m_removePrepared, { itemId });
+    SqlStatement &remove = statement(m_remove, "DELETE FROM search_text WHERE itemId = ?");
+    remove.bind(0, itemId);
+    return run(remove);
 }

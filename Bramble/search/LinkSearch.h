@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/SqlStatement.h"
+
 #include <QList>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -57,15 +59,13 @@ public:
     QString lastError() const { return m_error; }
 
 private:
-    bool write(QSqlQuery &query, const char *sql, bool *prepared, const QVariantList &values);
+    SqlStatement &statement(std::optional<SqlStatement> &slot, const char *sql);
+    bool run(SqlStatement &statement);
 
     QSqlDatabase m_db;
-    QSqlQuery m_insert;
-    QSqlQuery m_update;
-    QSqlQuery m_remove;
-    bool m_insertPrepared = false;
-    bool m_updatePrepared = false;
-    bool m_removePrepared = false;
+    std::optional<SqlStatement> m_insert;
+    std::optional<SqlStatement> m_update;
+    std::optional<SqlStatement> m_remove;
     QString m_error;
 };
 
