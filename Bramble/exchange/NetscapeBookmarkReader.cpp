@@ -1,13 +1,18 @@
 #include "NetscapeBookmarkReader.h"
 
+#include "BookmarkHtmlPieces.h"
 #include "BookmarkTreeBuilder.h"
 #include "HtmlNestingEstimate.h"
 
+#include <QThread>
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <gumbo.h>
 #include <memory>
 #include <string>
+#include <future>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -87,23 +92,84 @@ public:
     bool firefoxLayout() const { return m_firefoxLayout; }
     bool hasUnclosedList() const { return m_unclosedList; }
 
-    void walk(const GumboNode *root)
+    void walk(const GumboNode *root) { walkTree(root, {}, nullptr); }
+
+    // Walks the tree of one piece of a cut file, parsed after as many <DL> tags as lists were
+    // open where it starts: those lists are the ones the pieces before it left open. False when
+    // the tree does not continue them as the cut promised.
+    bool walkPiece(const GumboNode *root, int depth)
     {
-        struct Frame
-        {
-            const GumboNode *node;
-            unsigned next;
-            bool folder;
-        };
+        if (size_t(depth) != m_carried.size())
+            return false;
+        std::vector<const GumboNode *> wrappers;
+        // The parser puts an empty <head> before the <body> that holds the piece.
+        const GumboNode *node = firstElement(root, GUMBO_TAG_HEAD) ? secondElement(root, GUMBO_TAG_BODY) : nullptr;
+        for (int i = 0; i < depth; ++i) {
+            node = node ? firstElement(node, GUMBO_TAG_DL) : nullptr;
+            if (!node)
+                return false;
+            wrappers.push_back(node);
+        }
+        std::vector<bool> stillOpen;
+        walkTree(root, wrappers, &stillOpen);
+        m_carried.assign(stillOpen.rbegin(), stillOpen.rend());
+        return true;
+    }
+
+    // Lists the last piece left open; none in a whole file.
+    size_t openLists() const { return m_carried.size(); }
+
+private:
+    struct Frame
+    {
+        const GumboNode *node;
+        unsigned next;
+        bool folder;
+    };
+
+    // The nth element among parent's children when it has that tag, else null.
+    static const GumboNode *nthElement(const GumboNode *parent, unsigned n, GumboTag tag)
+    {
+        const GumboVector &children = parent->v.element.children;
+        for (unsigned i = 0; i < children.length; ++i) {
+            const auto *child = static_cast<const GumboNode *>(children.data[i]);
+            if (child->type == GUMBO_NODE_ELEMENT && n-- == 0)
+                return hasTag(child, tag) ? child : nullptr;
+        }
+        return nullptr;
+    }
+    static const GumboNode *firstElement(const GumboNode *parent, GumboTag tag)
+    {
+        return nthElement(parent, 0, tag);
+    }
+    static const GumboNode *secondElement(const GumboNode *parent, GumboTag tag)
+    {
+        return nthElement(parent, 1, tag);
+    }
+
+    // With stillOpen, a list the piece's end closed (rather than its own end tag) goes on in the
+    // next piece: its folder is not left, and stillOpen gets whether it is one, innermost first.
+    void walkTree(const GumboNode *root, const std::vector<const GumboNode *> &wrappers,
+        std::vector<bool> *stillOpen)
+    {
         std::vector<Frame> stack;
-        stack.push_back({ root, 0, enter(root) });
+        const auto open = [&](const GumboNode *node) {
+            const auto wrapper = std::find(wrappers.begin(), wrappers.end(), node);
+            if (wrapper != wrappers.end())
+                return bool(m_carried[size_t(wrapper - wrappers.begin())]);
+            return enter(node);
+        };
+        stack.push_back({ root, 0, open(root) });
         while (!stack.empty() && !m_builder.failed()) {
             Frame &frame = stack.back();
             const GumboVector *children = frame.node->type == GUMBO_NODE_ELEMENT && descends(frame.node)
                 ? &frame.node->v.element.children
                 : nullptr;
             if (!children || frame.next >= children->length) {
-                if (frame.folder)
+                if (stillOpen && hasTag(frame.node, GUMBO_TAG_DL)
+                    && frame.node->v.element.original_end_tag.length == 0)
+                    stillOpen->push_back(frame.folder);
+                else if (frame.folder)
                     m_builder.leaveFolder();
                 stack.pop_back();
                 continue;
@@ -111,14 +177,13 @@ public:
             const auto *child = static_cast<const GumboNode *>(children->data[frame.next++]);
             if (child->type != GUMBO_NODE_ELEMENT)
                 continue;
-            const bool folder = enter(child);
+            const bool folder = open(child);
             if (m_builder.failed())
                 break;
             stack.push_back({ child, 0, folder });
         }
     }
 
-private:
     static bool descends(const GumboNode *node)
     {
         switch (node->v.element.tag) {
@@ -216,6 +281,8 @@ private:
     bool m_pending = false;
     bool m_firefoxLayout = false;
     bool m_unclosedList = false;
+    // Whether each list left open by the last piece is a folder, outermost first.
+    std::vector<bool> m_carried;
 };
 
 QByteArrayView leftOf(QByteArrayView text, qsizetype size)
@@ -276,6 +343,54 @@ std::optional<QByteArray> asUtf8(const QByteArray &contents, QString *error)
     return std::nullopt;
 }
 
+using GumboTree = std::unique_ptr<GumboOutput, GumboDeleter>;
+
+GumboTree parse(QByteArrayView text)
+{
+    GumboOptions options = kGumboDefaultOptions;
+    // Errors are not looked at; recording all of them for a sloppy file would only cost memory.
+    options.max_errors = 0;
+    return GumboTree(gumbo_parse_with_options(&options, text.data(), size_t(text.size())));
+}
+
+// Parses the pieces on their own threads, in order, while this one walks each tree as soon as
+// it is there. False when a tree did not continue the ones before it; the walker is then spent.
+bool walkPieces(QByteArrayView input, const std::vector<BookmarkHtmlPieces::Piece> &pieces, int threads,
+    TreeWalker &walker)
+{
+    std::vector<std::promise<GumboTree>> parsed(pieces.size());
+    std::vector<std::future<GumboTree>> trees;
+    for (auto &promise : parsed)
+        trees.push_back(promise.get_future());
+    std::atomic<size_t> next { 0 };
+    std::atomic<bool> stop { false };
+    const auto work = [&] {
+        for (size_t i = next++; i < pieces.size() && !stop; i = next++) {
+            const BookmarkHtmlPieces::Piece &piece = pieces[i];
+            std::string text;
+            text.reserve(size_t(piece.depth) * 4 + size_t(piece.size));
+            for (int level = 0; level < piece.depth; ++level)
+                text += "<dl>";
+            text.append(input.data() + piece.offset, size_t(piece.size));
+            parsed[i].set_value(parse(text));
+        }
+    };
+    std::vector<std::thread> workers;
+    for (int i = 0; i < std::min(threads, int(pieces.size())); ++i)
+        workers.emplace_back(work);
+
+    bool ok = true;
+    for (size_t i = 0; i < pieces.size() && ok; ++i) {
+        const GumboTree tree = trees[i].get();
+        ok = tree && walker.walkPiece(tree->root, pieces[i].depth);
+    }
+    ok = ok && walker.openLists() == 0;
+    stop = true;
+    for (std::thread &worker : workers)
+        worker.join();
+    return ok;
+}
+
 bool endsDocument(QByteArrayView utf8)
 {
     return containsNoCase(rightOf(utf8, 4096), "</html") || containsNoCase(rightOf(utf8, 4096), "</body");
@@ -294,7 +409,8 @@ bool NetscapeBookmarkReader::looksLikeBookmarkHtml(QByteArrayView contents)
     return containsNoCase(head, "<dt") && containsNoCase(head, "<a ");
 }
 
-std::optional<ImportedBookmarks> NetscapeBookmarkReader::read(const QByteArray &contents, QString *error)
+std::optional<ImportedBookmarks> NetscapeBookmarkReader::read(
+    const QByteArray &contents, QString *error, ReadMode mode, int *piecesUsed)
 {
     const auto failWith = [error](const QString &message) -> std::optional<ImportedBookmarks> {
         if (error)
@@ -321,11 +437,30 @@ std::optional<ImportedBookmarks> NetscapeBookmarkReader::read(const QByteArray &
             QStringLiteral("The file's markup is too tangled to be a bookmark file: thousands of its "
                            "elements are left open."));
 
-    GumboOptions options = kGumboDefaultOptions;
-    // Errors are not looked at; recording all of them for a sloppy file would only cost memory.
-    options.max_errors = 0;
-    const std::unique_ptr<GumboOutput, GumboDeleter> output(
-        gumbo_parse_with_options(&options, input.data(), size_t(input.size())));
+    if (mode != ReadMode::Whole) {
+        const int threads = std::clamp(QThread::idealThreadCount(), 1, 8);
+        const bool small = mode == ReadMode::SmallPieces;
+        const auto pieces = BookmarkHtmlPieces::split(
+            input, small ? 8 : threads * 2, small ? 1024 : BookmarkHtmlPieces::minPieceBytes);
+        if (!pieces.empty()) {
+            BookmarkTreeBuilder builder(BookmarkSource::html);
+            TreeWalker walker(builder);
+            if (walkPieces(input, pieces, std::max(2, threads), walker)) {
+                if (piecesUsed)
+                    *piecesUsed = int(pieces.size());
+                if (builder.failed())
+                    return failWith(builder.error());
+                builder.setLooseLinksName(
+                    walker.firefoxLayout() ? BookmarkRoots::menu : BookmarkRoots::unsorted);
+                return builder.finish();
+            }
+            // Not as the cut promised: read it whole, as if it had not been cut.
+        }
+    }
+    if (piecesUsed)
+        *piecesUsed = 1;
+
+    const GumboTree output = parse(input);
     if (!output)
         return failWith(QStringLiteral("The bookmark file could not be parsed."));
 

@@ -21,7 +21,7 @@
 class NetscapeBookmarkReader
 {
 public:
-    // The input is parsed as one tree; 100,000 links take about 20 MB.
+    // 100,000 links take about 20 MB.
     static constexpr qint64 maxFileBytes = qint64(128) * 1024 * 1024;
     // Of elements, as estimated before parsing: deeper markup makes an HTML5 tree builder slow
     // (every scope check walks the open elements), so it is refused before it reaches gumbo.
@@ -33,6 +33,13 @@ public:
     // A bookmark file: the Netscape DOCTYPE, or markup with <DT> and <A> near its start.
     static bool looksLikeBookmarkHtml(QByteArrayView contents);
 
-    // On failure returns nothing and sets error to why.
-    static std::optional<ImportedBookmarks> read(const QByteArray &contents, QString *error);
+    // A large file of the plain shape browsers write is cut into pieces parsed on several
+    // cores (BookmarkHtmlPieces); the result is the same as of one tree. Whole never cuts, and
+    // SmallPieces cuts even small files, so that tests can compare the two.
+    enum class ReadMode { Automatic, Whole, SmallPieces };
+
+    // On failure returns nothing and sets error to why. piecesUsed gets how many pieces were
+    // parsed (1 when the file was read whole).
+    static std::optional<ImportedBookmarks> read(const QByteArray &contents, QString *error,
+        ReadMode mode = ReadMode::Automatic, int *piecesUsed = nullptr);
 };

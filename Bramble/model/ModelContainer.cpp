@@ -2,6 +2,7 @@
 
 #include "ModelContext.h"
 #include "SchemaUpgrade.h"
+#include "WalCheckpointer.h"
 #include "platform/Console.h"
 
 #include <QAtomicInt>
@@ -207,7 +208,9 @@ std::unique_ptr<ModelContainer> ModelContainer::open(const QString &path, QStrin
                 // Only now is the file known to be ours, so only now may anything be written.
                 ok = exec(db, QStringLiteral("PRAGMA foreign_keys = ON"), &message)
                     && exec(db, QStringLiteral("PRAGMA journal_mode = WAL"), &message)
-                    && exec(db, QStringLiteral("PRAGMA synchronous = NORMAL"), &message);
+                    && exec(db, QStringLiteral("PRAGMA synchronous = NORMAL"), &message)
+                    // Once a large import's log has been copied back, its file shrinks again.
+                    && exec(db, QStringLiteral("PRAGMA journal_size_limit = 4194304"), &message);
                 if (ok && fresh) {
                     // The base schema and every step after it, so that a new store is exactly
                     // what an upgraded one is.
@@ -282,6 +285,7 @@ ModelContainer::ModelContainer(const QString &path, const QString &connectionNam
     : m_path(path)
     , m_connectionName(connectionName)
     , m_context(new ModelContext(connectionName, this))
+    , m_checkpointer(std::make_unique<WalCheckpointer>(QSqlDatabase::database(connectionName, false)))
 { }
 
 ModelContainer::~ModelContainer()

@@ -7,6 +7,7 @@
 #include <optional>
 
 class ModelContext;
+class WalCheckpointer;
 
 // Opens (or creates) the SQLite store and hands out its main context.
 class ModelContainer : public QObject
@@ -51,6 +52,7 @@ public:
     QString path() const { return m_path; }
     // The main context's connection, for reading on the main thread (searching).
     QSqlDatabase database() const;
+    const WalCheckpointer *checkpointer() const { return m_checkpointer.get(); }
     // What opening removed of an import that did not finish, if anything.
     std::optional<RemovedImport> removedImport() const { return m_removedImport; }
 
@@ -60,5 +62,7 @@ private:
     QString m_path;
     QString m_connectionName;
     ModelContext *m_context = nullptr;
+    // Declared after the context: it goes after the connection has closed.
+    std::unique_ptr<WalCheckpointer> m_checkpointer;
     std::optional<RemovedImport> m_removedImport;
 };

@@ -4,17 +4,13 @@
 #include <QVariant>
 #include <sqlite3.h>
 
-namespace {
-
-sqlite3 *handleOf(const QSqlDatabase &db)
+sqlite3 *SqlStatement::handleOf(const QSqlDatabase &db)
 {
     const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
         return nullptr;
     return *static_cast<sqlite3 *const *>(handle.constData());
 }
-
-} // namespace
 
 SqlStatement::SqlStatement(const QSqlDatabase &db, const char *sql)
     : m_db(db.isOpen() ? handleOf(db) : nullptr)

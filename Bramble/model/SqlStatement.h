@@ -21,6 +21,8 @@ public:
     SqlStatement &operator=(const SqlStatement &) = delete;
 
     bool isValid() const { return m_statement != nullptr; }
+    // The SQLite connection behind db, or null when it is not an open SQLite connection.
+    static sqlite3 *handleOf(const QSqlDatabase &db);
 
     void bind(int index, qint64 value);
     // A present text is never NULL, even when built as a null QString.
