@@ -104,16 +104,6 @@ QStringList SearchFolding::queryWords(const QString &query)
     return words;
 }
 
-int SearchFolding::characterCount(const QString &folded)
-{
-    int count = 0;
-    for (qsizetype i = 0; i < folded.size(); ++i) {
-        if (!folded.at(i).isLowSurrogate())
-            ++count;
-    }
-    return count;
-}
-
 QList<SearchFolding::Range> SearchFolding::matches(const QString &text, const QStringList &foldedWords)
 {
     QList<Range> ranges;

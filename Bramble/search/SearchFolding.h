@@ -25,9 +25,6 @@ Folded foldWithOrigins(const QString &text);
 // The query's words, folded, split on white space, without repeats, in the order typed.
 QStringList queryWords(const QString &query);
 
-// Code points, not UTF-16 units: what the trigram index counts.
-int characterCount(const QString &folded);
-
 // Where the words occur in text, as [start, end) ranges of the original text, sorted and merged.
 struct Range
 {
