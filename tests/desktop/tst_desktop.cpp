@@ -427,7 +427,8 @@ private Q_SLOTS:
     {
         QFETCH(bool, withFeed);
         // The key is the build's own: a build without one can have no feed.
-        if (withFeed && !UpdateSignature::isValidPublicKey(QByteArray(BuildConfig::updatePublicKey).trimmed()))
+        if (withFeed
+            && !UpdateSignature::isValidPublicKey(QByteArray(BuildConfig::updatePublicKey).trimmed()))
             QSKIP("This build has no update key");
         // Never asked: the first check is due long after the test.
         TestHttpServer feed;
@@ -436,7 +437,8 @@ private Q_SLOTS:
         const auto restore = qScopeGuard([before] { qputenv("BRAMBLE_UPDATE_FEED_URL", before); });
         // A .invalid host is how a build made without a feed says so.
         qputenv("BRAMBLE_UPDATE_FEED_URL",
-            withFeed ? feed.url(QStringLiteral("/updates/")).toUtf8() : "https://updates.bramble.invalid/linux/");
+            withFeed ? feed.url(QStringLiteral("/updates/")).toUtf8()
+                     : "https://updates.bramble.invalid/linux/");
 
         QTemporaryDir dir;
         QString error;

@@ -86,7 +86,8 @@ private:
         if (sidebar()->selectionModel()->isSelected(index))
             ring = ring.darker(160);
         const QRect rect = sidebar()->visualRect(index);
-        return markedShare(picture(sidebar()), QRect(rect.left() + 12, rect.top(), rect.width() - 24, 4), ring);
+        return markedShare(
+            picture(sidebar()), QRect(rect.left() + 12, rect.top(), rect.width() - 24, 4), ring);
     }
 
 private Q_SLOTS:

@@ -43,16 +43,17 @@ public:
     {
         // The fetcher keeps its connections open; stopping waits for them to time out.
         m_http.server().set_keep_alive_timeout(1);
-        m_http.server().Get("/page", [this, gate](const httplib::Request &request, httplib::Response &response) {
-            if (gate)
-                gate->pass();
-            const std::string id = request.get_param_value("id");
-            std::lock_guard lock(m_mutex);
-            response.set_content("<html><head><title>" + m_title + " " + id
-                    + "</title><meta name=\"description\" content=\"" + m_summary + " " + id
-                    + "\"></head><body></body></html>",
-                "text/html");
-        });
+        m_http.server().Get(
+            "/page", [this, gate](const httplib::Request &request, httplib::Response &response) {
+                if (gate)
+                    gate->pass();
+                const std::string id = request.get_param_value("id");
+                std::lock_guard lock(m_mutex);
+                response.set_content("<html><head><title>" + m_title + " " + id
+                        + "</title><meta name=\"description\" content=\"" + m_summary + " " + id
+                        + "\"></head><body></body></html>",
+                    "text/html");
+            });
     }
 
     bool start() { return m_http.start(); }
@@ -251,8 +252,8 @@ private Q_SLOTS:
         chooseFromGroupMenu(chosen, QStringLiteral("刷新信息"));
         const QString overwrite = QString::number(int(RefreshMode::Overwrite));
         QCOMPARE(fullestQueue(),
-            (QStringList { site.url(1) + QLatin1Char(' ') + overwrite,
-                site.url(3) + QLatin1Char(' ') + overwrite }));
+            (QStringList {
+                site.url(1) + QLatin1Char(' ') + overwrite, site.url(3) + QLatin1Char(' ') + overwrite }));
         QTRY_COMPARE_WITH_TIMEOUT(a1->title(), std::optional<QString>(QStringLiteral("Fresh 1")), 20000);
         QTRY_COMPARE_WITH_TIMEOUT(a2->title(), std::optional<QString>(QStringLiteral("Fresh 3")), 20000);
         QCOMPARE(a1->summary(), std::optional<QString>(QStringLiteral("Fresh summary 1")));
