@@ -1,6 +1,7 @@
 #include "MetadataRefresher.h"
 
 #include "DataExchange.h"
+#include "metadata/MetadataCache.h"
 #include "metadata/MetadataFetcher.h"
 #include "model/BookmarkGroup.h"
 #include "model/BookmarkItem.h"
@@ -122,6 +123,10 @@ QCoro::Task<> MetadataRefresher::lane()
             continue;
         }
         const QString urlString = item->urlString();
+        // Asked for afresh: what a fetch of the last hour found, or failed to find, must not
+        // stand in for the page as it is now.
+        if (m_context->refreshMode(item) == RefreshMode::Overwrite)
+            MetadataCache::shared().remove(urlString);
         m_inFlight.insert(id);
         // Copied: the refresher may be gone when the fetch ends.
         const FetchFunction fetch = m_fetch;

@@ -61,6 +61,12 @@ bool MetadataCache::contains(const QString &key) const
     return m_cache.contains(key);
 }
 
+void MetadataCache::remove(const QString &key)
+{
+    QMutexLocker locker(&m_mutex);
+    m_cache.remove(key);
+}
+
 void MetadataCache::clear()
 {
     QMutexLocker locker(&m_mutex);

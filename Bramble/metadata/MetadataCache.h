@@ -32,6 +32,8 @@ public:
     std::optional<CachedMetadata> lookup(const QString &key);
     // Inserts or replaces; the caller sets the timestamp (see now()).
     void store(const QString &key, const CachedMetadata &entry);
+    // Drops the entry under key, so that the next fetch of it goes to the network.
+    void remove(const QString &key);
 
     // Tests move time with their own clock; null restores the system clock.
     void setClock(Clock clock);

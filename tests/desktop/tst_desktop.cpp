@@ -1,3 +1,4 @@
+#include "BuildConfig.h"
 #include "app/BrambleApp.h"
 #include "app/MainWindow.h"
 #include "exchange/DataExchange.h"
@@ -8,11 +9,13 @@
 #include "model/ModelContext.h"
 #include "platform/LoginItem.h"
 #include "support/TestEnvironment.h"
+#include "support/TestHttpServer.h"
 #include "ui/BookmarkListView.h"
 #include "ui/ContentView.h"
 #include "ui/GroupsMenuBarView.h"
 #include "ui/SettingsView.h"
 #include "update/UpdaterViewModel.h"
+#include "update/framework/UpdateSignature.h"
 
 #include <QAction>
 #include <QApplication>
@@ -25,6 +28,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -396,15 +400,7 @@ private Q_SLOTS:
         QCOMPARE(menu,
             (QStringList { QStringLiteral("About Bramble"), QStringLiteral("Check for Updates..."),
                 QStringLiteral("Settings…"), QStringLiteral("Quit Bramble") }));
-        QAction *check = find(window->applicationMenu(), QStringLiteral("Check for Updates..."));
-        QAction *trayCheck = find(app.groupsMenu()->menu(), QStringLiteral("Check for Updates..."));
-        QVERIFY(trayCheck);
-        UpdaterViewModel *updater = app.updaterViewModel();
-        // Both commands follow the controller: enabled once it can check, which a build
-        // without an update feed never can.
-        QTRY_COMPARE(updater->canCheckForUpdates(), updater->updatesConfigured());
-        QCOMPARE(check->isEnabled(), updater->canCheckForUpdates() && !updater->isCheckingForUpdates());
-        QCOMPARE(trayCheck->isEnabled(), updater->canCheckForUpdates());
+        QVERIFY(find(app.groupsMenu()->menu(), QStringLiteral("Check for Updates...")));
 
         // One settings window, with both tabs, reached from the menu and from the tray.
         find(window->applicationMenu(), QStringLiteral("Settings…"))->trigger();
@@ -418,6 +414,51 @@ private Q_SLOTS:
         // The detail column of a chosen group is its bookmark list.
         window->contentView()->setSelectedGroup(group);
         QVERIFY(qobject_cast<BookmarkListView *>(window->contentView()->currentDetail()));
+    }
+
+    void checkForUpdatesNeedsAFeed_data()
+    {
+        QTest::addColumn<bool>("withFeed");
+        QTest::newRow("no feed") << false;
+        QTest::newRow("loopback feed") << true;
+    }
+
+    void checkForUpdatesNeedsAFeed()
+    {
+        QFETCH(bool, withFeed);
+        // The key is the build's own: a build without one can have no feed.
+        if (withFeed
+            && !UpdateSignature::isValidPublicKey(QByteArray(BuildConfig::updatePublicKey).trimmed()))
+            QSKIP("This build has no update key");
+        // Never asked: the first check is due long after the test.
+        TestHttpServer feed;
+        QVERIFY(feed.start());
+        const QByteArray before = qgetenv("BRAMBLE_UPDATE_FEED_URL");
+        const auto restore = qScopeGuard([before] { qputenv("BRAMBLE_UPDATE_FEED_URL", before); });
+        // A .invalid host is how a build made without a feed says so.
+        qputenv("BRAMBLE_UPDATE_FEED_URL",
+            withFeed ? feed.url(QStringLiteral("/updates/")).toUtf8()
+                     : "https://updates.bramble.invalid/linux/");
+
+        QTemporaryDir dir;
+        QString error;
+        auto container = ModelContainer::open(dir.filePath(QStringLiteral("s.sqlite")), &error);
+        QVERIFY2(container, qPrintable(error));
+        container->mainContext()->insert(new BookmarkGroup(QStringLiteral("Work")));
+        BrambleApp app(std::move(container));
+        QAction *check = find(app.mainWindow()->applicationMenu(), QStringLiteral("Check for Updates..."));
+        QAction *trayCheck = find(app.groupsMenu()->menu(), QStringLiteral("Check for Updates..."));
+        QVERIFY(check && trayCheck);
+        UpdaterViewModel *updater = app.updaterViewModel();
+        QCOMPARE(updater->updatesConfigured(), withFeed);
+        QTRY_VERIFY(updater->updaterController());
+        if (withFeed) {
+            QTRY_VERIFY(check->isEnabled());
+            QVERIFY(trayCheck->isEnabled());
+        } else {
+            QVERIFY(!check->isEnabled());
+            QVERIFY(!trayCheck->isEnabled());
+        }
     }
 };
 
