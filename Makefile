@@ -76,7 +76,7 @@ endif
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer in a build folder of
 # its own, without the benchmarks. Qt is not built with the sanitizers: tests/asan/lsan.supp
-# names the few leaks inside Qt, GLib and fontconfig that are not ours. Any report fails.
+# is for leaks inside Qt and the system libraries (none is listed today). Any report fails.
 ASAN_BUILD_DIR ?= build-asan
 ASAN_FLAGS = -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
 # Two suites preload a small probe library into the program they start (the network watch, the
