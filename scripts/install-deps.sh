@@ -16,8 +16,8 @@ packages+=(qt6-translations-l10n)
 # A window manager, a tray and screenshots, for looking at the window under Xvfb by hand.
 packages+=(openbox trayer xdotool imagemagick x11-utils)
 # The validators the packaging tests run, the hicolor theme they install into, and
-# dpkg-shlibdeps for the .deb.
-packages+=(desktop-file-utils appstream hicolor-icon-theme dpkg-dev)
+# dpkg-shlibdeps and file, which cpack needs to work out the .deb's dependencies.
+packages+=(desktop-file-utils appstream hicolor-icon-theme dpkg-dev file)
 # make fuzz: clang with libFuzzer and its sanitizer runtimes; llvm-symbolizer names the frames
 # of a finding.
 packages+=(clang-14 libclang-rt-14-dev llvm-14)
