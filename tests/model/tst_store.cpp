@@ -5,6 +5,7 @@
 #include "model/LinkAdder.h"
 #include "model/ModelContainer.h"
 #include "model/ModelContext.h"
+#include "support/StoreFixture.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
@@ -29,14 +30,7 @@ private:
 
     QString freshPath() { return m_dir.filePath(QStringLiteral("store-%1.sqlite").arg(++m_counter)); }
 
-    static std::unique_ptr<ModelContainer> openOrFail(const QString &path)
-    {
-        QString error;
-        auto container = ModelContainer::open(path, &error);
-        if (!container)
-            qWarning() << "open failed:" << error;
-        return container;
-    }
+    static std::unique_ptr<ModelContainer> openOrFail(const QString &path) { return openStoreOrFail(path); }
 
     static QByteArray fileDigest(const QString &path)
     {

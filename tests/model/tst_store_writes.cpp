@@ -5,6 +5,7 @@
 #include "model/ModelContainer.h"
 #include "model/ModelContext.h"
 #include "model/WalCheckpointer.h"
+#include "support/StoreFixture.h"
 
 #include <QFileInfo>
 #include <QSqlQuery>
@@ -18,14 +19,7 @@ class StoreWritesTest : public QObject
 private:
     QTemporaryDir m_dir;
 
-    static std::unique_ptr<ModelContainer> openOrFail(const QString &path)
-    {
-        QString error;
-        auto container = ModelContainer::open(path, &error);
-        if (!container)
-            qWarning() << "open failed:" << error;
-        return container;
-    }
+    static std::unique_ptr<ModelContainer> openOrFail(const QString &path) { return openStoreOrFail(path); }
 
 private Q_SLOTS:
     void textsAndBlobsKeepWhatTheyWere()
