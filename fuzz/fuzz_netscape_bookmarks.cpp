@@ -18,12 +18,14 @@ bool sameDate(const QDateTime &a, const QDateTime &b)
 
 bool same(const ImportedBookmarks &a, const ImportedBookmarks &b)
 {
-    if (a.source != b.source || a.skippedNonWeb != b.skippedNonWeb || a.data.groups.size() != b.data.groups.size())
+    if (a.source != b.source || a.skippedNonWeb != b.skippedNonWeb
+        || a.data.groups.size() != b.data.groups.size())
         return false;
     for (qsizetype g = 0; g < a.data.groups.size(); ++g) {
         const ExportGroup &x = a.data.groups[g];
         const ExportGroup &y = b.data.groups[g];
-        if (x.name != y.name || !sameDate(x.createdAt, y.createdAt) || x.bookmarks.size() != y.bookmarks.size())
+        if (x.name != y.name || !sameDate(x.createdAt, y.createdAt)
+            || x.bookmarks.size() != y.bookmarks.size())
             return false;
         for (qsizetype i = 0; i < x.bookmarks.size(); ++i) {
             const ExportItem &p = x.bookmarks[i];

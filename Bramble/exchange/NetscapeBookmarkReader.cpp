@@ -8,10 +8,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <future>
 #include <gumbo.h>
 #include <memory>
 #include <string>
-#include <future>
 #include <thread>
 #include <vector>
 
@@ -103,7 +103,8 @@ public:
             return false;
         std::vector<const GumboNode *> wrappers;
         // The parser puts an empty <head> before the <body> that holds the piece.
-        const GumboNode *node = firstElement(root, GUMBO_TAG_HEAD) ? secondElement(root, GUMBO_TAG_BODY) : nullptr;
+        const GumboNode *node
+            = firstElement(root, GUMBO_TAG_HEAD) ? secondElement(root, GUMBO_TAG_BODY) : nullptr;
         for (int i = 0; i < depth; ++i) {
             node = node ? firstElement(node, GUMBO_TAG_DL) : nullptr;
             if (!node)
@@ -149,8 +150,8 @@ private:
 
     // With stillOpen, a list the piece's end closed (rather than its own end tag) goes on in the
     // next piece: its folder is not left, and stillOpen gets whether it is one, innermost first.
-    void walkTree(const GumboNode *root, const std::vector<const GumboNode *> &wrappers,
-        std::vector<bool> *stillOpen)
+    void walkTree(
+        const GumboNode *root, const std::vector<const GumboNode *> &wrappers, std::vector<bool> *stillOpen)
     {
         std::vector<Frame> stack;
         const auto open = [&](const GumboNode *node) {

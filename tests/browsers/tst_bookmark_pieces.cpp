@@ -14,7 +14,8 @@ namespace {
 // What the file gives no date is dated now, a moment apart in two reads.
 QString dated(const QDateTime &date)
 {
-    return date.secsTo(QDateTime::currentDateTimeUtc()) < 3600 ? QStringLiteral("now") : date.toString(Qt::ISODate);
+    return date.secsTo(QDateTime::currentDateTimeUtc()) < 3600 ? QStringLiteral("now")
+                                                               : date.toString(Qt::ISODate);
 }
 
 // Everything a read yields, one line a group or link, so that a difference shows where it is.
@@ -30,8 +31,7 @@ QStringList described(const QByteArray &html, Mode mode, int *pieces = nullptr)
         for (const ExportItem &item : group.bookmarks) {
             lines << QStringLiteral("  %1 | %2 | %3 | %4 | %5")
                          .arg(item.urlString, item.title.value_or(QStringLiteral("<none>")),
-                             item.summary.value_or(QStringLiteral("<none>")),
-                             dated(item.createdAt),
+                             item.summary.value_or(QStringLiteral("<none>")), dated(item.createdAt),
                              item.iconData ? QString::fromLatin1(
                                  QCryptographicHash::hash(*item.iconData, QCryptographicHash::Sha1).toHex())
                                            : QStringLiteral("no icon"));
@@ -43,31 +43,36 @@ QStringList described(const QByteArray &html, Mode mode, int *pieces = nullptr)
 QByteArray pngDataUri()
 {
     // A 1×1 PNG.
-    return "data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDwAEhQGAhKmMIQAAAABJRU5ErkJggg==";
+    return "data:image/"
+           "png;base64,"
+           "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDwAEhQGAhKmMIQAAAABJRU5ErkJggg==";
 }
 
 // The shapes browsers write, folders nested five deep, repeated until the file is large.
 QByteArray browserShapedFile(int rounds)
 {
-    QByteArray out = "\xEF\xBB\xBF<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<!-- This is an automatically generated "
-                     "file. -->\n<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=UTF-8\">\n"
-                     "<TITLE>Bookmarks</TITLE>\n<H1>Bookmarks Menu</H1>\n\n<DL><p>\n";
+    QByteArray out
+        = "\xEF\xBB\xBF<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<!-- This is an automatically generated "
+          "file. -->\n<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=UTF-8\">\n"
+          "<TITLE>Bookmarks</TITLE>\n<H1>Bookmarks Menu</H1>\n\n<DL><p>\n";
     out += "    <DT><H3 ADD_DATE=\"1600000000\" PERSONAL_TOOLBAR_FOLDER=\"true\">Bookmarks Toolbar</H3>\n"
-           "    <DL><p>\n        <DT><A HREF=\"https://toolbar.example/\" ADD_DATE=\"1600000001\">Toolbar</A>\n"
+           "    <DL><p>\n        <DT><A HREF=\"https://toolbar.example/\" "
+           "ADD_DATE=\"1600000001\">Toolbar</A>\n"
            "    </DL><p>\n";
     for (int r = 0; r < rounds; ++r) {
         const QByteArray n = QByteArray::number(r);
         out += "    <DT><A HREF=\"https://top.example/" + n + "?a=1&amp;b=2&note=3\" ADD_DATE=\"160000" + n
             + "\">Top &amp; link " + n + " — 顶层</A>\n    <DD>A description\n    spanning lines " + n + "\n";
-        out += "    <DT><H3 ADD_DATE=\"1600001000\">Level 1 / " + n + "</H3>\n    <DD>About the folder\n"
-               "    <DL><p>\n";
+        out += "    <DT><H3 ADD_DATE=\"1600001000\">Level 1 / " + n
+            + "</H3>\n    <DD>About the folder\n"
+              "    <DL><p>\n";
         for (int depth = 2; depth <= 5; ++depth) {
             const QByteArray d = QByteArray::number(depth);
             out += "<DT><H3>Level " + d + "</H3>\n<DL><p>\n";
             out += "<DT><A HREF=\"https://deep.example/" + n + "/" + d + "\" ICON=\"" + pngDataUri()
                 + "\">Deep " + d + "</A>\n";
-            out += "<dt><a href='https://lower.example/" + n + "/" + d + "' add_date='1700000000'>lower "
-                + d + "</a>\n<DD>after a link\n";
+            out += "<dt><a href='https://lower.example/" + n + "/" + d + "' add_date='1700000000'>lower " + d
+                + "</a>\n<DD>after a link\n";
             out += "<DT><A HREF=\"javascript:void(0)\">Script</A>\n";
             out += "<DT><H3>Empty " + d + "</H3>\n<DL><p>\n</DL><p>\n";
             out += "<DT><H3>Heading without list</H3>\n";
@@ -93,8 +98,10 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("html");
         QTest::addColumn<bool>("mustBeCut");
         QTest::newRow("browser shapes") << browserShapedFile(40) << true;
-        QTest::newRow("Firefox export") << BrowserFixtures::fixture(QStringLiteral("firefox-export.html")) << false;
-        QTest::newRow("service export") << BrowserFixtures::fixture(QStringLiteral("service-export.html")) << false;
+        QTest::newRow("Firefox export")
+            << BrowserFixtures::fixture(QStringLiteral("firefox-export.html")) << false;
+        QTest::newRow("service export")
+            << BrowserFixtures::fixture(QStringLiteral("service-export.html")) << false;
         // Unclosed at the end: cut off, and not cut here either.
         QByteArray cutOff = browserShapedFile(10);
         cutOff.chop(int(cutOff.size() - cutOff.lastIndexOf("</DL>")));
@@ -118,14 +125,16 @@ private Q_SLOTS:
     void otherMarkupIsNotCut_data()
     {
         QTest::addColumn<QByteArray>("odd");
-        QTest::newRow("formatting in a title") << QByteArray("<DT><A HREF=\"https://b.example/\"><B>bold</B></A>\n");
+        QTest::newRow("formatting in a title")
+            << QByteArray("<DT><A HREF=\"https://b.example/\"><B>bold</B></A>\n");
         QTest::newRow("unclosed link") << QByteArray("<DT><A HREF=\"https://u.example/\">open\n");
         QTest::newRow("stray end tag") << QByteArray("</A>\n");
         QTest::newRow("processing instruction") << QByteArray("<?xml <DT> ?>\n");
         QTest::newRow("abrupt comment") << QByteArray("<!--><DT><A HREF=\"https://c.example/\">c</A>\n");
         QTest::newRow("comment closed by --!>") << QByteArray("<!-- x --!><DT>\n");
         QTest::newRow("quote after a space") << QByteArray("<DT><A HREF = \"https://q.example/>\">q</A>\n");
-        QTest::newRow("quote inside a name") << QByteArray("<DT><A x\"=\"y\" HREF=\"https://n.example/\">n</A>\n");
+        QTest::newRow("quote inside a name")
+            << QByteArray("<DT><A x\"=\"y\" HREF=\"https://n.example/\">n</A>\n");
         QTest::newRow("table") << QByteArray("<table><DT><A HREF=\"https://t.example/\">t</A>\n");
         QTest::newRow("script") << QByteArray("<script>\"</DL>\"</script>\n");
         QTest::newRow("list closed twice") << QByteArray("</DL><p>\n");

@@ -73,7 +73,8 @@ private Q_SLOTS:
         QVERIFY(container);
         ModelContext *context = container->mainContext();
         {
-            QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+            QSqlDatabase other
+                = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
             other.setDatabaseName(path);
             QVERIFY(other.open());
             QVERIFY(QSqlQuery(other).exec(QStringLiteral("BEGIN IMMEDIATE")));
@@ -105,7 +106,8 @@ private Q_SLOTS:
             // About 30 MB of log in batches: several times its thresholds.
             for (int batch = 0; batch < 30; ++batch) {
                 for (int i = 0; i < 200; ++i) {
-                    auto *item = new BookmarkItem(QStringLiteral("https://site.example/%1/%2").arg(batch).arg(i), group);
+                    auto *item = new BookmarkItem(
+                        QStringLiteral("https://site.example/%1/%2").arg(batch).arg(i), group);
                     item->setTitle(QString(200, QLatin1Char('t')));
                     item->setIconData(icon);
                     context->insert(item);
