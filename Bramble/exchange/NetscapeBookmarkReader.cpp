@@ -90,6 +90,7 @@ public:
     { }
 
     bool firefoxLayout() const { return m_firefoxLayout; }
+    bool failed() const { return m_builder.failed(); }
     bool hasUnclosedList() const { return m_unclosedList; }
 
     void walk(const GumboNode *root) { walkTree(root, {}, nullptr); }
@@ -381,11 +382,14 @@ bool walkPieces(QByteArrayView input, const std::vector<BookmarkHtmlPieces::Piec
         workers.emplace_back(work);
 
     bool ok = true;
-    for (size_t i = 0; i < pieces.size() && ok; ++i) {
+    bool refused = false;
+    for (size_t i = 0; i < pieces.size() && ok && !refused; ++i) {
         const GumboTree tree = trees[i].get();
         ok = tree && walker.walkPiece(tree->root, pieces[i].depth);
+        // The file is refused (too many links, say): the rest need not be read.
+        refused = ok && walker.failed();
     }
-    ok = ok && walker.openLists() == 0;
+    ok = ok && (refused || walker.openLists() == 0);
     stop = true;
     for (std::thread &worker : workers)
         worker.join();

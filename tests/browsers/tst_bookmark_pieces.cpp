@@ -121,6 +121,26 @@ private Q_SLOTS:
         QVERIFY(whole.size() > 1 || whole.first().startsWith(QLatin1String("error")));
     }
 
+    // A file refused while its pieces are walked is refused as a whole file is, without
+    // reading it again.
+    void refusedFilesAreRefusedInPiecesToo()
+    {
+        QByteArray deep;
+        for (int i = 0; i < 70; ++i)
+            deep += "<DT><H3>Deeper</H3>\n<DL><p>\n";
+        deep += "<DT><A HREF=\"https://deep.example/\">deep</A>\n";
+        for (int i = 0; i < 70; ++i)
+            deep += "</DL><p>\n";
+        const QByteArray plain = browserShapedFile(6);
+        const qsizetype middle = plain.indexOf("<DT>", plain.size() / 2);
+        const QByteArray html = plain.left(middle) + deep + plain.mid(middle);
+        int pieces = 0;
+        const QStringList cut = described(html, Mode::SmallPieces, &pieces);
+        QCOMPARE_GT(pieces, 1);
+        QVERIFY2(cut.first().startsWith(QLatin1String("error: ")), qPrintable(cut.first()));
+        QCOMPARE(cut, described(html, Mode::Whole));
+    }
+
     // Every other shape is read whole: cutting it could change the tree.
     void otherMarkupIsNotCut_data()
     {
