@@ -166,30 +166,49 @@ private:
         return true;
     }
 
-    // Moves *at past the tag's '>'; false when the tag never ends.
+    // Moves *at past the tag's '>'; false when the tag never ends, or holds a name or an
+    // unquoted value with a quote, '<' or '=' in it, which HTML reads in ways not followed here.
     bool skipAttributes(size_t *at)
     {
         size_t i = *at;
+        const auto skipSpace = [&] {
+            while (i < m_size && isSpace(m_text[i]))
+                ++i;
+        };
+        const auto odd = [](char c) { return c == '"' || c == '\'' || c == '<' || c == '=' || c == '`'; };
         while (i < m_size) {
             const char c = m_text[i];
             if (c == '>') {
                 *at = i + 1;
                 return true;
             }
-            if (c == '"' || c == '\'') {
-                // A quoted value (or an odd quote in a name, which HTML keeps as text).
-                const char *close = static_cast<const char *>(std::memchr(m_text + i + 1, c, m_size - i - 1));
+            if (isSpace(c) || c == '/') {
+                ++i;
+                continue;
+            }
+            for (; i < m_size && !isSpace(m_text[i]) && m_text[i] != '/' && m_text[i] != '>'
+                 && m_text[i] != '=';
+                 ++i) {
+                if (odd(m_text[i]))
+                    return false;
+            }
+            skipSpace();
+            if (i >= m_size || m_text[i] != '=')
+                continue;
+            ++i;
+            skipSpace();
+            if (i < m_size && (m_text[i] == '"' || m_text[i] == '\'')) {
+                const char *close
+                    = static_cast<const char *>(std::memchr(m_text + i + 1, m_text[i], m_size - i - 1));
                 if (!close)
                     return false;
-                if (i == 0 || m_text[i - 1] != '=') {
-                    // A quote not after '=' is part of a name or unquoted value: HTML does
-                    // not treat it as a quote, and neither may we.
-                    return false;
-                }
                 i = size_t(close - m_text) + 1;
                 continue;
             }
-            ++i;
+            for (; i < m_size && !isSpace(m_text[i]) && m_text[i] != '>'; ++i) {
+                if (odd(m_text[i]))
+                    return false;
+            }
         }
         return false;
     }

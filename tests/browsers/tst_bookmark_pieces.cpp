@@ -98,6 +98,10 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("html");
         QTest::addColumn<bool>("mustBeCut");
         QTest::newRow("browser shapes") << browserShapedFile(40) << true;
+        // Spaces around '=' and a '>' inside a quoted value are read as HTML reads them.
+        QTest::newRow("spaced attributes") << browserShapedFile(40).replace(
+            "<DT><A HREF=\"https://deep.example/", "<DT><A  HREF = \"https://deep.example/>")
+                                           << true;
         QTest::newRow("Firefox export")
             << BrowserFixtures::fixture(QStringLiteral("firefox-export.html")) << false;
         QTest::newRow("service export")
@@ -152,7 +156,8 @@ private Q_SLOTS:
         QTest::newRow("processing instruction") << QByteArray("<?xml <DT> ?>\n");
         QTest::newRow("abrupt comment") << QByteArray("<!--><DT><A HREF=\"https://c.example/\">c</A>\n");
         QTest::newRow("comment closed by --!>") << QByteArray("<!-- x --!><DT>\n");
-        QTest::newRow("quote after a space") << QByteArray("<DT><A HREF = \"https://q.example/>\">q</A>\n");
+        QTest::newRow("quote in an unquoted value")
+            << QByteArray("<DT><A HREF=https://v.example/\"x>v</A>\n");
         QTest::newRow("quote inside a name")
             << QByteArray("<DT><A x\"=\"y\" HREF=\"https://n.example/\">n</A>\n");
         QTest::newRow("table") << QByteArray("<table><DT><A HREF=\"https://t.example/\">t</A>\n");
