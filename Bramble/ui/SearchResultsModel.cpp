@@ -48,8 +48,10 @@ public:
     }
 
 Q_SIGNALS:
-    void answered(
-        quint64 generation, const QString &query, const QList<LinkSearch::Hit> &hits, const QString &error);
+    // provisional: found in the texts as they were before the last save; the answer from the
+    // saved ones follows.
+    void answered(quint64 generation, const QString &query, const QList<LinkSearch::Hit> &hits,
+        const QString &error, bool provisional);
 
 private:
     struct Request
@@ -70,15 +72,22 @@ private:
         }
         QString error;
         QList<LinkSearch::Hit> hits;
+        const bool words = !SearchFolding::queryWords(request.query).isEmpty();
         // The texts are read once and again only after a save, not for every keystroke. Cleared
         // before reading: a save meanwhile makes the next query read again.
-        if (m_stale.exchange(false) || !m_index) {
+        const bool stale = m_stale.exchange(false);
+        // Reading them takes a few hundred milliseconds at 100,000 links: the texts read before
+        // the save answer at once, and the fresh ones a moment later.
+        if (stale && m_index && words)
+            Q_EMIT answered(request.generation, request.query,
+                m_index->find({ request.query, {}, SearchResultsModel::resultLimit }), QString(), true);
+        if (stale || !m_index) {
             QSqlDatabase db = connection(&error);
             m_index = db.isOpen() ? SearchIndex::load(db, &error) : nullptr;
         }
-        if (m_index && !SearchFolding::queryWords(request.query).isEmpty())
+        if (m_index && words)
             hits = m_index->find({ request.query, {}, SearchResultsModel::resultLimit });
-        Q_EMIT answered(request.generation, request.query, hits, error);
+        Q_EMIT answered(request.generation, request.query, hits, error, false);
     }
 
     QSqlDatabase connection(QString *error)
@@ -168,13 +177,14 @@ void SearchResultsModel::ask()
     m_worker->post(++m_asked, m_query);
 }
 
-void SearchResultsModel::receive(
-    quint64 generation, const QString &query, const QList<LinkSearch::Hit> &hits, const QString &error)
+void SearchResultsModel::receive(quint64 generation, const QString &query, const QList<LinkSearch::Hit> &hits,
+    const QString &error, bool provisional)
 {
     // An answer to a query typed over meanwhile is of no use.
     if (generation != m_asked || query != m_query || !m_context)
         return;
-    m_answered = generation;
+    if (!provisional)
+        m_answered = generation;
     m_error = error;
     beginResetModel();
     m_items.clear();

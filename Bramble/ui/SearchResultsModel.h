@@ -34,7 +34,8 @@ public:
     void setQuery(const QString &text);
     // The folded words of the query the rows answer, for highlighting.
     QStringList words() const { return m_words; }
-    // The rows answer the current query (false while it runs).
+    // The rows answer the current query from what is saved (false while it runs, and while
+    // they come from the texts as they were before the last save).
     bool isCurrent() const { return m_answered == m_asked; }
     QString lastError() const { return m_error; }
 
@@ -49,8 +50,8 @@ Q_SIGNALS:
 
 private:
     void ask();
-    void receive(
-        quint64 generation, const QString &query, const QList<LinkSearch::Hit> &hits, const QString &error);
+    void receive(quint64 generation, const QString &query, const QList<LinkSearch::Hit> &hits,
+        const QString &error, bool provisional);
 
     QPointer<ModelContext> m_context;
     QString m_query;

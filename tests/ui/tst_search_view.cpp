@@ -174,6 +174,27 @@ private Q_SLOTS:
         QTRY_COMPARE(resultTitles(), (QStringList { QStringLiteral("New Café"), QStringLiteral("renamed") }));
     }
 
+    // After a save the texts read before it answer at once; the saved ones follow, and only
+    // they make the results current.
+    void aSaveIsAnsweredAtOnceThenFromTheSavedTexts()
+    {
+        search(QStringLiteral("cafe"));
+        QList<QPair<bool, QStringList>> answers;
+        connect(results(), &SearchResultsModel::resultsReady, this, [&] {
+            answers.append({ results()->isCurrent(), resultTitles() });
+        });
+        addLink(m_work, QStringLiteral("https://127.0.0.1:1/four/"), QStringLiteral("Newest cafe"), 4000);
+        QVERIFY(context()->save());
+        QTRY_VERIFY(results()->isCurrent());
+        QVERIFY(answers.size() >= 2);
+        QCOMPARE(answers.first(),
+            qMakePair(false, QStringList { QStringLiteral("New Café"), QStringLiteral("Old cafe") }));
+        QCOMPARE(answers.last(),
+            qMakePair(true,
+                QStringList {
+                    QStringLiteral("Newest cafe"), QStringLiteral("New Café"), QStringLiteral("Old cafe") }));
+    }
+
     void rowMenuIsTheGroupsAndShowsTheLinkInItsGroup()
     {
         search(QStringLiteral("cafe"));
