@@ -23,12 +23,6 @@ std::optional<QString> readNullableText(const QVariant &value)
     return value.toString();
 }
 
-// The columns are NOT NULL; a null text is stored as empty rather than failing every save.
-QString storedText(const QString &text)
-{
-    return text.isNull() ? QStringLiteral("") : text;
-}
-
 qint64 toStored(const QDateTime &date)
 {
     return date.isValid() ? date.toMSecsSinceEpoch() : 0;
@@ -351,21 +345,26 @@ bool ModelContext::save(QString *error)
     if (!db.transaction())
         return fail(db.lastError().text());
 
-    QSqlQuery query(db);
     // The search index changes in the same transaction as the links.
     LinkSearch::Writer searchIndex(db);
-    const auto run = [&](const QString &sql, const QVariantList &values) {
-        if (!query.prepare(sql))
-            return false;
-        for (qsizetype i = 0; i < values.size(); ++i)
-            query.bindValue(int(i), values[i]);
-        return query.exec();
-    };
-    // Statements that run once a row: prepared when first needed, straight on SQLite.
+    // Statements that run once a row: each prepared when first needed, straight on SQLite.
     std::optional<SqlStatement> statement;
     const auto prepare = [&](const char *sql) {
         statement.emplace(db, sql);
         return statement->isValid();
+    };
+    // The link's columns in the order both the insert and the update name them, its id last.
+    const auto bindRow = [](SqlStatement &into, const BookmarkItem *item) {
+        into.bind(0, item->m_urlString);
+        into.bind(1, item->m_title);
+        into.bind(2, item->m_summary);
+        into.bind(3, item->m_sortOrder);
+        into.bind(4, toStored(item->m_createdAt));
+        if (item->m_group)
+            into.bind(5, item->m_group->m_id);
+        else
+            into.bindNull(5);
+        into.bind(6, item->m_id);
     };
 
     // Children before parents when deleting, parents before children when inserting.
@@ -389,25 +388,13 @@ bool ModelContext::save(QString *error)
                 return fail(statement->lastError());
         }
     }
-    if (!m_insertedGroups.isEmpty()) {
-        if (!prepare("INSERT INTO groups (id, name, createdAt, sortOrder) VALUES (?, ?, ?, ?)"))
-            return fail(statement->lastError());
-        for (qint64 id : std::as_const(m_insertedGroups)) {
-            const BookmarkGroup *g = m_groups.value(id);
-            if (!g)
-                continue;
-            statement->bind(0, id);
-            statement->bind(1, g->m_name);
-            statement->bind(2, toStored(g->m_createdAt));
-            statement->bind(3, g->m_sortOrder);
-            if (!statement->exec())
-                return fail(statement->lastError());
-        }
-    }
-    if (!m_updatedGroups.isEmpty()) {
-        if (!prepare("UPDATE groups SET name = ?, createdAt = ?, sortOrder = ? WHERE id = ?"))
-            return fail(statement->lastError());
-        for (qint64 id : std::as_const(m_updatedGroups)) {
+    // Inserted and updated groups are written by the same statement.
+    const auto writeGroups = [&](const QSet<qint64> &ids, const char *sql) {
+        if (ids.isEmpty())
+            return true;
+        if (!prepare(sql))
+            return false;
+        for (qint64 id : ids) {
             const BookmarkGroup *g = m_groups.value(id);
             if (!g)
                 continue;
@@ -416,50 +403,45 @@ bool ModelContext::save(QString *error)
             statement->bind(2, g->m_sortOrder);
             statement->bind(3, id);
             if (!statement->exec())
-                return fail(statement->lastError());
+                return false;
         }
-    }
-
-    const auto bindGroupOf = [](SqlStatement &into, int index, const BookmarkItem *item) {
-        if (item->m_group)
-            into.bind(index, item->m_group->m_id);
-        else
-            into.bindNull(index);
+        return true;
     };
-    const auto writeIcon = [&](const BookmarkItem *item) {
-        if (item->m_iconData)
-            return run(QStringLiteral("INSERT OR REPLACE INTO icons (itemId, data) VALUES (?, ?)"),
-                { item->m_id, *item->m_iconData });
-        return run(QStringLiteral("DELETE FROM icons WHERE itemId = ?"), { item->m_id });
-    };
+    if (!writeGroups(
+            m_insertedGroups, "INSERT INTO groups (name, createdAt, sortOrder, id) VALUES (?, ?, ?, ?)")
+        || !writeGroups(
+            m_updatedGroups, "UPDATE groups SET name = ?, createdAt = ?, sortOrder = ? WHERE id = ?"))
+        return fail(statement->lastError());
 
+    // Prepared on first use; one that failed to prepare fails its first run with the reason.
+    const auto lazy = [&db](std::optional<SqlStatement> &slot, const char *sql) -> SqlStatement & {
+        if (!slot)
+            slot.emplace(db, sql);
+        return *slot;
+    };
+    std::optional<SqlStatement> iconSlot;
+    const auto writeIcon = [&]() -> SqlStatement & {
+        return lazy(iconSlot, "INSERT OR REPLACE INTO icons (itemId, data) VALUES (?, ?)");
+    };
     if (!m_insertedItems.isEmpty()) {
-        SqlStatement insertIcon(db, "INSERT OR REPLACE INTO icons (itemId, data) VALUES (?, ?)");
-        if (!prepare("INSERT INTO items (id, urlString, title, summary, sortOrder, createdAt, groupId) "
+        if (!prepare("INSERT INTO items (urlString, title, summary, sortOrder, createdAt, groupId, id) "
                      "VALUES (?, ?, ?, ?, ?, ?, ?)"))
             return fail(statement->lastError());
-        if (!insertIcon.isValid())
-            return fail(insertIcon.lastError());
         for (qint64 id : std::as_const(m_insertedItems)) {
             const BookmarkItem *item = m_items.value(id);
             if (!item)
                 continue;
-            statement->bind(0, id);
-            statement->bind(1, item->m_urlString);
-            statement->bind(2, item->m_title);
-            statement->bind(3, item->m_summary);
-            statement->bind(4, item->m_sortOrder);
-            statement->bind(5, toStored(item->m_createdAt));
-            bindGroupOf(*statement, 6, item);
+            bindRow(*statement, item);
             if (!statement->exec())
                 return fail(statement->lastError());
             if (!searchIndex.insert(id, item->m_urlString, item->m_title, item->m_summary))
                 return fail(searchIndex.lastError());
             if (item->m_iconData) {
-                insertIcon.bind(0, id);
-                insertIcon.bind(1, *item->m_iconData);
-                if (!insertIcon.exec())
-                    return fail(insertIcon.lastError());
+                SqlStatement &icon = writeIcon();
+                icon.bind(0, id);
+                icon.bind(1, *item->m_iconData);
+                if (!icon.exec())
+                    return fail(icon.lastError());
             }
         }
     }
@@ -467,42 +449,42 @@ bool ModelContext::save(QString *error)
     constexpr int rowFields = BookmarkItem::UrlField | BookmarkItem::TitleField | BookmarkItem::SummaryField
         | BookmarkItem::SortField | BookmarkItem::CreatedField | BookmarkItem::GroupField;
     // Renumbering touches only positions; a narrow statement keeps a large reorder cheap.
-    std::optional<SqlStatement> sortQuery;
-    std::optional<SqlStatement> rowQuery;
+    std::optional<SqlStatement> sortSlot;
+    std::optional<SqlStatement> rowSlot;
+    std::optional<SqlStatement> removeIconSlot;
     for (auto it = m_updatedItems.cbegin(); it != m_updatedItems.cend(); ++it) {
         const BookmarkItem *item = m_items.value(it.key());
         if (!item)
             continue;
         const int fields = it.value();
         if (fields == BookmarkItem::SortField) {
-            if (!sortQuery)
-                sortQuery.emplace(db, "UPDATE items SET sortOrder = ? WHERE id = ?");
-            sortQuery->bind(0, item->m_sortOrder);
-            sortQuery->bind(1, item->m_id);
-            if (!sortQuery->exec())
-                return fail(sortQuery->lastError());
+            SqlStatement &sort = lazy(sortSlot, "UPDATE items SET sortOrder = ? WHERE id = ?");
+            sort.bind(0, item->m_sortOrder);
+            sort.bind(1, item->m_id);
+            if (!sort.exec())
+                return fail(sort.lastError());
             continue;
         }
         if (fields & rowFields) {
-            if (!rowQuery)
-                rowQuery.emplace(db,
-                    "UPDATE items SET urlString = ?, title = ?, summary = ?, sortOrder = ?, createdAt = ?, "
-                    "groupId = ? WHERE id = ?");
-            rowQuery->bind(0, item->m_urlString);
-            rowQuery->bind(1, item->m_title);
-            rowQuery->bind(2, item->m_summary);
-            rowQuery->bind(3, item->m_sortOrder);
-            rowQuery->bind(4, toStored(item->m_createdAt));
-            bindGroupOf(*rowQuery, 5, item);
-            rowQuery->bind(6, item->m_id);
-            if (!rowQuery->exec())
-                return fail(rowQuery->lastError());
+            SqlStatement &row = lazy(rowSlot,
+                "UPDATE items SET urlString = ?, title = ?, summary = ?, sortOrder = ?, createdAt = ?, "
+                "groupId = ? WHERE id = ?");
+            bindRow(row, item);
+            if (!row.exec())
+                return fail(row.lastError());
         }
         if ((fields & (BookmarkItem::UrlField | BookmarkItem::TitleField | BookmarkItem::SummaryField))
             && !searchIndex.update(item->m_id, item->m_urlString, item->m_title, item->m_summary))
             return fail(searchIndex.lastError());
-        if ((fields & BookmarkItem::IconField) && !writeIcon(item))
-            return fail(describe(query));
+        if (fields & BookmarkItem::IconField) {
+            SqlStatement &change
+                = item->m_iconData ? writeIcon() : lazy(removeIconSlot, "DELETE FROM icons WHERE itemId = ?");
+            change.bind(0, item->m_id);
+            if (item->m_iconData)
+                change.bind(1, *item->m_iconData);
+            if (!change.exec())
+                return fail(change.lastError());
+        }
     }
 
     if (!m_refreshChanges.isEmpty()) {
@@ -524,13 +506,17 @@ bool ModelContext::save(QString *error)
         }
     }
 
-    for (auto it = m_storeValues.cbegin(); it != m_storeValues.cend(); ++it) {
-        const bool ok = it.value()
-            ? run(QStringLiteral("INSERT OR REPLACE INTO metadata (key, value) VALUES (?, ?)"),
-                { it.key(), storedText(*it.value()) })
-            : run(QStringLiteral("DELETE FROM metadata WHERE key = ?"), { it.key() });
-        if (!ok)
-            return fail(describe(query));
+    if (!m_storeValues.isEmpty()) {
+        SqlStatement setValue(db, "INSERT OR REPLACE INTO metadata (key, value) VALUES (?, ?)");
+        SqlStatement removeValue(db, "DELETE FROM metadata WHERE key = ?");
+        for (auto it = m_storeValues.cbegin(); it != m_storeValues.cend(); ++it) {
+            SqlStatement &change = it.value() ? setValue : removeValue;
+            change.bind(0, it.key());
+            if (it.value())
+                change.bind(1, *it.value());
+            if (!change.exec())
+                return fail(change.lastError());
+        }
     }
 
     if (!db.commit())
