@@ -1,24 +1,15 @@
 #include "BookmarkHtmlPieces.h"
 
+#include "HtmlCharacters.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace {
 
-bool isLetter(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-bool isSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
-
-char lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c;
-}
+using HtmlCharacters::isLetter;
+using HtmlCharacters::isSpace;
+using HtmlCharacters::lower;
 
 bool startsWithNoCase(const char *text, size_t size, const char *prefix)
 {

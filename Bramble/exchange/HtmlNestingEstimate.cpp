@@ -1,5 +1,7 @@
 #include "HtmlNestingEstimate.h"
 
+#include "HtmlCharacters.h"
+
 #include <array>
 #include <cstring>
 #include <gumbo.h>
@@ -7,6 +9,9 @@
 #include <vector>
 
 namespace {
+
+using HtmlCharacters::isLetter;
+using HtmlCharacters::lower;
 
 enum class TagKind { Nested, Flat, RawText, Plaintext, Formatting };
 
@@ -162,16 +167,6 @@ bool isSpecial(GumboTag tag)
 bool isNameChar(char c)
 {
     return c != '>' && c != '/' && c != ' ' && c != '\t' && c != '\n' && c != '\r' && c != '\f';
-}
-
-bool isLetter(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-char lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c;
 }
 
 // A tokenizer-level walk that keeps a stack of the elements a parser would leave open, and

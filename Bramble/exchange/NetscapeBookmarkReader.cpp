@@ -2,6 +2,7 @@
 
 #include "BookmarkHtmlPieces.h"
 #include "BookmarkTreeBuilder.h"
+#include "HtmlCharacters.h"
 #include "HtmlNestingEstimate.h"
 
 #include <QThread>
@@ -17,10 +18,7 @@
 
 namespace {
 
-bool isLetter(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
+using HtmlCharacters::isLetter;
 
 // Text of a title or description beyond this is of no use and only costs memory.
 constexpr size_t maxTextBytes = size_t(BookmarkTreeBuilder::maxTextLength) * 4;

@@ -1,23 +1,13 @@
 #include "HeadMarkup.h"
 
+#include "exchange/HtmlCharacters.h"
+
 #include <cstring>
 #include <string_view>
 
 namespace {
-bool isSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
-}
 
-bool isAsciiLetter(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-char asciiLower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-}
+using HtmlCharacters::isSpace;
 
 // The rules below follow the HTML tokenizer closely enough that a tag ends where a browser ends
 // it; where they differ, only what is emitted can be wrong, never how much a parser has to do.
@@ -54,7 +44,7 @@ public:
         if (i + qsizetype(name.size()) > m_size)
             return false;
         for (size_t k = 0; k < name.size(); ++k) {
-            if (asciiLower(m_data[i + qsizetype(k)]) != name[k])
+            if (HtmlCharacters::lower(m_data[i + qsizetype(k)]) != name[k])
                 return false;
         }
         return true;
@@ -72,7 +62,7 @@ public:
         if (end - begin > qsizetype(sizeof buffer))
             return {}; // no name we act on is this long
         for (qsizetype i = begin; i < end; ++i)
-            buffer[i - begin] = asciiLower(m_data[i]);
+            buffer[i - begin] = HtmlCharacters::lower(m_data[i]);
         return std::string_view(buffer, size_t(end - begin));
     }
 
@@ -234,7 +224,7 @@ HeadMarkup HeadMarkup::extract(QByteArrayView page)
             continue;
         }
         if (next == '!' || next == '?'
-            || (next == '/' && !(lt + 2 < scan.size() && isAsciiLetter(scan.at(lt + 2))))) {
+            || (next == '/' && !(lt + 2 < scan.size() && HtmlCharacters::isLetter(scan.at(lt + 2))))) {
             // Doctype, processing instruction or bogus comment: up to the next '>'.
             const qsizetype close = scan.find('>', lt + 1);
             pos = close < 0 ? scan.size() : close + 1;
@@ -245,7 +235,7 @@ HeadMarkup HeadMarkup::extract(QByteArrayView page)
             pos = tag.end < 0 ? scan.size() : tag.end;
             continue;
         }
-        if (!isAsciiLetter(next)) {
+        if (!HtmlCharacters::isLetter(next)) {
             pos = lt + 1; // a '<' in text
             continue;
         }
